@@ -1,0 +1,74 @@
+# Windows cross build: the .8bf plug-in, the host tools and the Wine tests.
+enable_language(RC)
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -O coff")
+set(RAYLUME_STATIC_LINK -static -static-libgcc -static-libstdc++)
+
+find_path(GLEW_INCLUDE_DIR GL/glew.h REQUIRED)
+find_library(GLEW_STATIC_LIBRARY NAMES glew32s REQUIRED)
+find_package(GTest REQUIRED)
+target_link_libraries(rlcore PUBLIC shell32 ole32 user32)
+
+# The binary resources come from the native generator.
+if(NOT RAYLUME_NATIVE_TOOLS)
+  message(FATAL_ERROR "RAYLUME_NATIVE_TOOLS must name the native build folder (it holds resource_gen)")
+endif()
+set(RAYLUME_RESOURCE_DIR ${CMAKE_BINARY_DIR}/resources)
+add_custom_command(
+  OUTPUT ${RAYLUME_RESOURCE_DIR}/pipl.bin ${RAYLUME_RESOURCE_DIR}/aete.bin
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${RAYLUME_RESOURCE_DIR}
+  COMMAND ${RAYLUME_NATIVE_TOOLS}/resource_gen ${RAYLUME_RESOURCE_DIR}
+  DEPENDS ${RAYLUME_NATIVE_TOOLS}/resource_gen
+  COMMENT "Generating the PIPL and AETE resources")
+add_custom_target(rlresources DEPENDS ${RAYLUME_RESOURCE_DIR}/pipl.bin ${RAYLUME_RESOURCE_DIR}/aete.bin)
+
+configure_file(host/version.rc.in ${CMAKE_BINARY_DIR}/version.rc @ONLY)
+
+add_library(RaylumePro2 SHARED
+  host/plugin_main.cpp
+  host/plugin_state.cpp
+  host/plugin_platform_win32.cpp
+  gl/glew_version.cpp
+  host/resources.rc
+)
+add_dependencies(RaylumePro2 rlresources)
+set_target_properties(RaylumePro2 PROPERTIES PREFIX "" SUFFIX ".8bf" OUTPUT_NAME RaylumePro2)
+target_compile_definitions(RaylumePro2 PRIVATE GLEW_STATIC GLEW_NO_GLU)
+target_include_directories(RaylumePro2 PRIVATE ${GLEW_INCLUDE_DIR})
+set_source_files_properties(host/resources.rc PROPERTIES
+  OBJECT_DEPENDS "${RAYLUME_RESOURCE_DIR}/pipl.bin;${RAYLUME_RESOURCE_DIR}/aete.bin;${CMAKE_BINARY_DIR}/version.rc")
+target_include_directories(RaylumePro2 PRIVATE ${RAYLUME_RESOURCE_DIR} ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}/host)
+target_link_libraries(RaylumePro2 PRIVATE rlcore rlhostabi ${GLEW_STATIC_LIBRARY} opengl32 gdi32 comctl32 ole32
+  shell32 user32 ${RAYLUME_STATIC_LINK})
+target_link_options(RaylumePro2 PRIVATE -Wl,--kill-at)
+
+# rlhost: a console host that loads the real plug-in like an image editor does.
+add_executable(rlhost tools/rlhost/rlhost.cpp ${CMAKE_BINARY_DIR}/version.rc)
+target_link_libraries(rlhost PRIVATE rlhostabi ${RAYLUME_STATIC_LINK})
+target_include_directories(rlhost PRIVATE ${CMAKE_SOURCE_DIR})
+
+# The portable core's unit tests, run again on the Win32 layer under Wine.
+add_executable(rl_win_tests
+  tests/test_main.cpp
+  tests/os_test.cpp
+  tests/debug_log_test.cpp
+  tests/user_folders_test.cpp
+  tests/params_test.cpp
+  tests/resources_test.cpp
+  ${CMAKE_BINARY_DIR}/version.rc
+)
+target_link_libraries(rl_win_tests PRIVATE rlcore rlhostabi GTest::gtest ${RAYLUME_STATIC_LINK})
+
+# Tests of the real .8bf, loaded with LoadLibrary.
+add_executable(rl_plugin_tests tests/win/plugin_load_test.cpp ${CMAKE_BINARY_DIR}/version.rc)
+target_link_libraries(rl_plugin_tests PRIVATE rlhostabi GTest::gtest ${RAYLUME_STATIC_LINK})
+target_include_directories(rl_plugin_tests PRIVATE ${CMAKE_SOURCE_DIR})
+add_dependencies(rl_plugin_tests RaylumePro2)
+
+set(RAYLUME_WINE_TIMEOUT 300)
+add_test(NAME wine_core COMMAND rl_win_tests)
+add_test(NAME wine_plugin COMMAND rl_plugin_tests $<TARGET_FILE:RaylumePro2>)
+add_test(NAME wine_rlhost_info COMMAND rlhost $<TARGET_FILE:RaylumePro2> info)
+add_test(NAME plugin_imports_only_system_dlls
+  COMMAND ${CMAKE_COMMAND} -DDLL=$<TARGET_FILE:RaylumePro2> -P ${CMAKE_SOURCE_DIR}/cmake/check_imports.cmake)
+set_tests_properties(plugin_imports_only_system_dlls PROPERTIES CROSSCOMPILING_EMULATOR "")
+set_tests_properties(wine_core wine_plugin wine_rlhost_info PROPERTIES TIMEOUT ${RAYLUME_WINE_TIMEOUT})

@@ -1,0 +1,102 @@
+// Windows side of the shell: the module handle, COM, common controls and the
+// resources loaded at start-up, and the two stand-alone entry points.
+#ifdef _WIN32
+#include <windows.h>
+#include <commctrl.h>
+#include <objbase.h>
+
+#include <cstring>
+
+#include "gl/glew_version.h"
+#include "host/plugin_state.h"
+#include "image/lcms_version.h"
+#include "params/user_data_folders.h"
+#include "support/debug_log.h"
+
+namespace {
+HMODULE gRichEdit = nullptr;
+}
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+    switch (reason) {
+        case DLL_PROCESS_ATTACH: {
+            gPlugin.instance = instance;
+            gPlugin.processAttachCount++;
+            char path[2048] = {};
+            DWORD n = GetModuleFileNameA(nullptr, path, sizeof(path) - 1);
+            gPlugin.hostExecutablePath.assign(path, n);
+            const char* base = path;
+            for (const char* p = path; *p; p++)
+                if (*p == '\\' || *p == '/') base = p + 1;
+            std::string name = base;
+            size_t dot = name.rfind('.');
+            if (dot != std::string::npos) name.resize(dot);
+            if (name.size() > 260) name.resize(260);
+            gPlugin.hostExecutableName = name;
+            break;
+        }
+        case DLL_PROCESS_DETACH: gPlugin.processAttachCount--; break;
+        case DLL_THREAD_ATTACH: gPlugin.threadAttachCount++; break;
+        case DLL_THREAD_DETACH: gPlugin.threadAttachCount--; break;
+    }
+    return TRUE;
+}
+
+bool PlatformCoInitialize(int32_t* hresult) {
+    HRESULT hr = CoInitialize(nullptr);
+    *hresult = static_cast<int32_t>(hr);
+    return SUCCEEDED(hr) || hr == RPC_E_CHANGED_MODE;
+}
+
+void PlatformCoUninitialize() { CoUninitialize(); }
+
+bool PlatformLoadRichEdit() {
+    if (!gRichEdit) gRichEdit = LoadLibraryA("riched20.dll");
+    return gRichEdit != nullptr;
+}
+
+bool PlatformInitCommonControls() {
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_STANDARD_CLASSES | ICC_LINK_CLASS |
+                                                           ICC_INTERNET_CLASSES | ICC_PROGRESS_CLASS |
+                                                           ICC_TAB_CLASSES};
+    return InitCommonControlsEx(&controls) != 0;
+}
+
+void* PlatformLoadToolCursor() {
+    return LoadCursorA(static_cast<HINSTANCE>(GetPluginInstance()), MAKEINTRESOURCEA(194));
+}
+
+void* PlatformLoadSettingsMenu() {
+    HMENU menu = LoadMenuA(static_cast<HINSTANCE>(GetPluginInstance()), MAKEINTRESOURCEA(234));
+    return menu;
+}
+
+void* PlatformLoadSplashBitmap() { return nullptr; }
+
+void PlatformFreeResources() {
+    if (gPlugin.settingsMenu) DestroyMenu(static_cast<HMENU>(gPlugin.settingsMenu));
+    gPlugin.settingsMenu = nullptr;
+}
+
+// Stand-alone Options entry (a start-menu shortcut calls it through rundll32).
+extern "C" __declspec(dllexport) void CALLBACK ConfigureOptions(HWND owner, HINSTANCE, LPSTR, int) {
+    if (!gPlugin.initialised) InitializePluginState(filterSelectorAbout, reinterpret_cast<OsWindow>(owner));
+    DebugEvent(__LINE__, TRACE_MESSAGE).Report("Opening Options dialog from start menu.");
+    ReportUnexpected(__LINE__, "ConfigureOptions() - The Options dialog is not available in this build.");
+    TearDownPluginState();
+}
+
+// Installer entry: characterises the installation into an installation log.
+extern "C" __declspec(dllexport) void CALLBACK InstallConfiguration(HWND, HINSTANCE, LPSTR commandLine, int) {
+    SetInstallationLog(true);
+    SetUserInterfaceThread(OsGetCurrentThreadId());
+    OpenDebugLog("Raylume Pro 2", nullptr);
+    MakeUserDataFolder();
+    OpenDebugLogFile(LOGGING_IMMEDIATE);
+    DebugEvent(__LINE__, TRACE_MESSAGE).Report("Beginning Installation Configuration");
+    DebugEvent(__LINE__, TRACE_MESSAGE)
+        .Report("Product version '%s', Little CMS %d, %s", commandLine ? commandLine : "", GetLittleCmsVersion(),
+                GetGlewVersionText());
+    CloseDebugLog();
+}
+#endif

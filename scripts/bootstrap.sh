@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# Installs what the project needs on a Debian 12 machine and builds the two
+# libraries the Windows plug-in links statically (Little CMS 2 and GLEW) from
+# Debian's own source packages. Safe to run again: finished steps are skipped.
+set -euo pipefail
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+DEPS="$ROOT/.deps"
+MINGW_PREFIX="$DEPS/mingw"
+
+PACKAGES=(
+  build-essential cmake ninja-build dpkg-dev pkg-config
+  liblcms2-dev libglew-dev libgtest-dev googletest libbenchmark-dev libtiff-dev libpng-dev
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
+  wine wine64 xvfb xauth libgl1 libgl1-mesa-dri libosmesa6 libxcomposite1 x11-apps
+)
+
+SUDO=""
+if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "bootstrap: installing ${missing[*]}"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Debian source packages need a deb-src entry.
+if ! grep -rqs '^Types:.*deb-src\|^deb-src ' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+  echo "bootstrap: adding a deb-src entry"
+  $SUDO tee /etc/apt/sources.list.d/raylume-deb-src.sources >/dev/null <<'SRC'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SRC
+  $SUDO apt-get update -qq
+fi
+
+CC=x86_64-w64-mingw32-gcc-posix
+AR=x86_64-w64-mingw32-ar
+mkdir -p "$DEPS/src" "$MINGW_PREFIX/include" "$MINGW_PREFIX/lib"
+
+fetch_source() { # package -> prints the unpacked folder
+  local pkg="$1"
+  local dir
+  dir="$(find "$DEPS/src" -maxdepth 1 -type d -name "$pkg-*" | head -n1)"
+  if [ -z "$dir" ]; then
+    (cd "$DEPS/src" && apt-get source -qq "$pkg" >/dev/null 2>&1) || {
+      $SUDO apt-get update -qq
+      (cd "$DEPS/src" && apt-get source -qq "$pkg" >/dev/null)
+    }
+    dir="$(find "$DEPS/src" -maxdepth 1 -type d -name "$pkg-*" | head -n1)"
+  fi
+  echo "$dir"
+}
+
+if [ ! -f "$MINGW_PREFIX/lib/liblcms2.a" ]; then
+  src="$(fetch_source lcms2)"
+  echo "bootstrap: building Little CMS for mingw from $(basename "$src")"
+  obj="$DEPS/obj/lcms2"; rm -rf "$obj"; mkdir -p "$obj"
+  for f in "$src"/src/*.c; do
+    $CC -O2 -I"$src/include" -c "$f" -o "$obj/$(basename "${f%.c}").o" &
+    while [ "$(jobs -r | wc -l)" -ge "$(nproc)" ]; do wait -n; done
+  done
+  wait
+  $AR rcs "$MINGW_PREFIX/lib/liblcms2.a.tmp" "$obj"/*.o
+  cp "$src"/include/lcms2*.h "$MINGW_PREFIX/include/"
+  mv "$MINGW_PREFIX/lib/liblcms2.a.tmp" "$MINGW_PREFIX/lib/liblcms2.a"
+fi
+
+if [ ! -f "$MINGW_PREFIX/lib/libglew32s.a" ]; then
+  src="$(fetch_source glew)"
+  echo "bootstrap: building GLEW for mingw from $(basename "$src")"
+  obj="$DEPS/obj/glew"; rm -rf "$obj"; mkdir -p "$obj" "$MINGW_PREFIX/include/GL"
+  $CC -O2 -DGLEW_STATIC -DGLEW_NO_GLU -I"$src/include" -c "$src/src/glew.c" -o "$obj/glew.o"
+  cp "$src"/include/GL/*.h "$MINGW_PREFIX/include/GL/"
+  $AR rcs "$MINGW_PREFIX/lib/libglew32s.a.tmp" "$obj/glew.o"
+  mv "$MINGW_PREFIX/lib/libglew32s.a.tmp" "$MINGW_PREFIX/lib/libglew32s.a"
+fi
+
+if [ ! -f "$MINGW_PREFIX/lib/libgtest.a" ]; then
+  echo "bootstrap: building GoogleTest for mingw"
+  bdir="$DEPS/obj/gtest"; rm -rf "$bdir"
+  cmake -S /usr/src/googletest -B "$bdir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DBUILD_GMOCK=OFF -Dgtest_disable_pthreads=OFF \
+    -DCMAKE_INSTALL_PREFIX="$MINGW_PREFIX" >/dev/null
+  cmake --build "$bdir" >/dev/null
+  cmake --install "$bdir" >/dev/null
+fi
+echo "bootstrap: ready"

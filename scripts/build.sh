@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds everything: the native core, tools and tests (build/native), the
+# same under AddressSanitizer/UBSan (build/asan, with --sanitize), and the
+# Windows plug-in with its Wine tests (build/mingw).
+set -euo pipefail
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$ROOT"
+bash scripts/bootstrap.sh
+JOBS="$(nproc)"
+cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/native -j "$JOBS"
+if [ "${1:-}" = "--sanitize" ]; then
+  cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRAYLUME_SANITIZE=ON >/dev/null
+  cmake --build build/asan -j "$JOBS"
+fi
+cmake -S . -B build/mingw -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" -DRAYLUME_NATIVE_TOOLS="$ROOT/build/native" >/dev/null
+cmake --build build/mingw -j "$JOBS"
+echo "build: RaylumePro2.8bf is $ROOT/build/mingw/RaylumePro2.8bf"

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Sets everything up and runs every test: native, native under sanitizers,
+# and the Windows builds under Wine.
+set -euo pipefail
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$ROOT"
+start=$(date +%s)
+bash scripts/build.sh --sanitize
+status=0
+echo "== native tests"
+ctest --test-dir build/native --output-on-failure || status=1
+echo "== native tests under AddressSanitizer and UBSan"
+ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build/asan --output-on-failure || status=1
+echo "== Windows tests under Wine"
+source scripts/wine-env.sh
+raylume_wine_start
+trap raylume_wine_stop EXIT
+ctest --test-dir build/mingw --output-on-failure || status=1
+echo "== all tests finished in $(( $(date +%s) - start )) s: $([ $status = 0 ] && echo PASSED || echo FAILED)"
+exit $status
