@@ -33,7 +33,7 @@ add_library(RaylumePro2 SHARED
 add_dependencies(RaylumePro2 rlresources)
 set_target_properties(RaylumePro2 PROPERTIES PREFIX "" SUFFIX ".8bf" OUTPUT_NAME RaylumePro2)
 target_compile_definitions(RaylumePro2 PRIVATE GLEW_STATIC GLEW_NO_GLU)
-target_include_directories(RaylumePro2 PRIVATE ${GLEW_INCLUDE_DIR})
+target_include_directories(RaylumePro2 SYSTEM PRIVATE ${GLEW_INCLUDE_DIR})
 set_source_files_properties(host/resources.rc PROPERTIES
   OBJECT_DEPENDS "${RAYLUME_RESOURCE_DIR}/pipl.bin;${RAYLUME_RESOURCE_DIR}/aete.bin;${CMAKE_BINARY_DIR}/version.rc")
 target_include_directories(RaylumePro2 PRIVATE ${RAYLUME_RESOURCE_DIR} ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}/host)

@@ -44,6 +44,7 @@ struct LoggingState {
 };
 
 LoggingState gLog;
+DebugReportObserver gReportObserver = nullptr;
 
 // ---- entries ----
 
@@ -200,6 +201,7 @@ void EmitReport(uint32_t kind, uint32_t line, uint32_t code, uint32_t style, con
     std::string lineText;
     if (FormatDebugEventLine(kind, line, caption, text.c_str(), errorText.c_str(), timeText.c_str(),
                              OsGetCurrentThreadId(), lineText)) {
+        if (gReportObserver) gReportObserver(kind, lineText);
         WriteLogLine(kind == EVENT_MONITOR ? 0 : 2, "%s", lineText.c_str());
     }
     if (kind == USER_MESSAGE) ShowOrPostUserMessage(caption ? caption : "", text.c_str(), style);
@@ -766,6 +768,12 @@ OsWindow SetMessageOwnerWindow(OsWindow window) {
     if (OsGetCurrentThreadId() != gLog.uiThread || !OsIsWindow(window)) return nullptr;
     OsWindow previous = gLog.messageOwner;
     gLog.messageOwner = window;
+    return previous;
+}
+
+DebugReportObserver SetDebugReportObserver(DebugReportObserver observer) {
+    DebugReportObserver previous = gReportObserver;
+    gReportObserver = observer;
     return previous;
 }
 

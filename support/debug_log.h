@@ -111,5 +111,10 @@ OsWindow GetMessageOwnerWindow();
 constexpr uint32_t WM_POSTED_USER_MESSAGE = OS_WM_APP + 9;
 void ShowPostedMessage(OsWindow window, void* block);
 
+// Sees every report line as it is formatted, whether or not a log is open
+// (tests use it to check what a failure reported).
+typedef void (*DebugReportObserver)(uint32_t kind, const std::string& line);
+DebugReportObserver SetDebugReportObserver(DebugReportObserver observer);
+
 // Date and time as the banner and closing line write them.
 std::string FormatLogDateTime();

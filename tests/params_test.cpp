@@ -17,6 +17,7 @@
 #endif
 
 #include "params/filter_parameters.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -493,6 +494,32 @@ TEST(ParameterBlockVersion, ValuesDoNotAffectTheVersionTest) {
 
 TEST(ParameterBlockVersion, NullBlockDoesNotMatch) {
     EXPECT_FALSE(ParameterBlockVersionMatches(nullptr));
+}
+
+TEST(ParameterBlockVersion, AMismatchIsLoggedWithTheBlocksStamp) {
+    CapturedReports reports;
+    FilterParameters record = FACTORY_PARAMETERS;
+    record.slot[SLOT_MINOR_VERSION] = 2;
+    record.slot[SLOT_REVISION] = -3;
+    record.slot[SLOT_BUILD] = 4;
+    std::vector<unsigned char> bytes = BlockBytes(record);
+    EXPECT_FALSE(ParameterBlockVersionMatches(bytes.data()));
+    EXPECT_TRUE(reports.Contains("Debug Message: 'Debug:  Unexpected Error' - 'User Setting File version mismatch. "
+                                 "File Version = '0','2','-3','4''"));
+    size_t before = reports.Count();
+    EXPECT_TRUE(ParameterBlockVersionMatches(BlockBytes(FACTORY_PARAMETERS).data()));
+    EXPECT_EQ(reports.Count(), before);  // a match is silent
+}
+
+TEST(TraceRenderingParametersHook, OnlyAMissingSetIsReported) {
+    CapturedReports reports;
+    FilterParameters record = FACTORY_PARAMETERS;
+    TraceRenderingParameters("preview", &record);
+    EXPECT_EQ(reports.Count(), 0u);
+    TraceRenderingParameters("final render", nullptr);
+    ASSERT_EQ(reports.Count(), 1u);
+    EXPECT_TRUE(reports.Contains("'TraceRenderingParameters() - A NULL pointer was specified for Parameter Set "
+                                 "argument.  Message: 'final render''"));
 }
 
 // ---- slider and edit control table ----

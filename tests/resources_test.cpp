@@ -32,8 +32,9 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
 Bytes Code(const char (&code)[5]) { return Bytes{uint8_t(code[3]), uint8_t(code[2]), uint8_t(code[1]), uint8_t(code[0])}; }
 
 Bytes Pascal(const std::string& text) {
-    Bytes out{static_cast<uint8_t>(text.size())};
-    out.insert(out.end(), text.begin(), text.end());
+    Bytes out(text.size() + 1);
+    out[0] = static_cast<uint8_t>(text.size());
+    for (size_t i = 0; i < text.size(); i++) out[i + 1] = static_cast<uint8_t>(text[i]);
     return out;
 }
 

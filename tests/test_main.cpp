@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "support/debug_log.h"
 #include "support/os.h"
 #include "tests/test_support.h"
 
@@ -60,6 +61,24 @@ void EmptyFolder(const std::string& folder) {
     OsFindFiles(folder, "*", names);
     for (const auto& name : names) std::remove(OsJoinPath(folder, name).c_str());
 }
+
+namespace {
+std::vector<std::string> gCapturedLines;
+void CaptureReport(uint32_t, const std::string& line) { gCapturedLines.push_back(line); }
+}  // namespace
+
+CapturedReports::CapturedReports() {
+    gCapturedLines.clear();
+    SetDebugReportObserver(CaptureReport);
+}
+CapturedReports::~CapturedReports() { SetDebugReportObserver(nullptr); }
+bool CapturedReports::Contains(const std::string& text) const {
+    for (const auto& line : gCapturedLines)
+        if (line.find(text) != std::string::npos) return true;
+    return false;
+}
+size_t CapturedReports::Count() const { return gCapturedLines.size(); }
+const std::vector<std::string>& CapturedReports::Lines() const { return gCapturedLines; }
 
 int main(int argc, char** argv) {
 #ifdef _WIN32

@@ -22,3 +22,14 @@ struct ShownMessageBox {
     uint32_t style;
 };
 std::vector<ShownMessageBox>& ShownMessageBoxes();
+
+// Collects the report lines made while it lives.
+class CapturedReports {
+public:
+    CapturedReports();
+    ~CapturedReports();
+    // True when some line contains `text`.
+    bool Contains(const std::string& text) const;
+    size_t Count() const;
+    const std::vector<std::string>& Lines() const;
+};
