@@ -13,6 +13,10 @@ add_executable(rl_tests
   tests/user_folders_test.cpp
   tests/params_test.cpp
   tests/resources_test.cpp
+  tests/image_test.cpp
+  tests/thread_pool_test.cpp
+  tests/host_exchange_test.cpp
+  tests/color_management_test.cpp
 )
 target_link_libraries(rl_tests PRIVATE rlcore rlhostabi GTest::gtest)
 add_test(NAME native_core COMMAND rl_tests)
@@ -20,3 +24,18 @@ add_test(NAME native_core COMMAND rl_tests)
 # The plug-in's entry and selector dispatch, linked natively with the host simulator.
 add_library(rlplugin STATIC host/plugin_main.cpp host/plugin_state.cpp host/plugin_platform_posix.cpp)
 target_link_libraries(rlplugin PUBLIC rlcore rlhostabi)
+
+# The default grayscale ICC profile: built by a small Little CMS program and
+# compiled into the core (the Windows build embeds the same bytes as a resource).
+add_executable(grayprofile_gen tools/grayprofile_gen.cpp)
+target_include_directories(grayprofile_gen SYSTEM PRIVATE ${LCMS2_INCLUDE_DIR})
+target_link_libraries(grayprofile_gen PRIVATE ${LCMS2_LIBRARY})
+set(RAYLUME_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
+add_custom_command(
+  OUTPUT ${RAYLUME_GENERATED_DIR}/default_gray_profile.cpp ${RAYLUME_GENERATED_DIR}/grayprofile.icc
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${RAYLUME_GENERATED_DIR}
+  COMMAND grayprofile_gen --cpp ${RAYLUME_GENERATED_DIR}/default_gray_profile.cpp
+          ${RAYLUME_GENERATED_DIR}/grayprofile.icc
+  DEPENDS grayprofile_gen
+  COMMENT "Generating the default grayscale profile")
+target_sources(rlcore PRIVATE ${RAYLUME_GENERATED_DIR}/default_gray_profile.cpp)

@@ -21,6 +21,11 @@ add_custom_command(
   COMMENT "Generating the PIPL and AETE resources")
 add_custom_target(rlresources DEPENDS ${RAYLUME_RESOURCE_DIR}/pipl.bin ${RAYLUME_RESOURCE_DIR}/aete.bin)
 
+# The default grayscale profile comes from the native build, which generates it.
+set(RAYLUME_GRAY_PROFILE ${RAYLUME_NATIVE_TOOLS}/generated/grayprofile.icc)
+set_source_files_properties(image/color_resources.rc PROPERTIES OBJECT_DEPENDS ${RAYLUME_GRAY_PROFILE})
+set(RAYLUME_RC_INCLUDES ${RAYLUME_NATIVE_TOOLS}/generated)
+
 configure_file(host/version.rc.in ${CMAKE_BINARY_DIR}/version.rc @ONLY)
 
 add_library(RaylumePro2 SHARED
@@ -29,6 +34,7 @@ add_library(RaylumePro2 SHARED
   host/plugin_platform_win32.cpp
   gl/glew_version.cpp
   host/resources.rc
+  image/color_resources.rc
 )
 add_dependencies(RaylumePro2 rlresources)
 set_target_properties(RaylumePro2 PROPERTIES PREFIX "" SUFFIX ".8bf" OUTPUT_NAME RaylumePro2)
@@ -36,7 +42,8 @@ target_compile_definitions(RaylumePro2 PRIVATE GLEW_STATIC GLEW_NO_GLU)
 target_include_directories(RaylumePro2 SYSTEM PRIVATE ${GLEW_INCLUDE_DIR})
 set_source_files_properties(host/resources.rc PROPERTIES
   OBJECT_DEPENDS "${RAYLUME_RESOURCE_DIR}/pipl.bin;${RAYLUME_RESOURCE_DIR}/aete.bin;${CMAKE_BINARY_DIR}/version.rc")
-target_include_directories(RaylumePro2 PRIVATE ${RAYLUME_RESOURCE_DIR} ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}/host)
+target_include_directories(RaylumePro2 PRIVATE ${RAYLUME_RESOURCE_DIR} ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}/host
+  ${RAYLUME_RC_INCLUDES})
 target_link_libraries(RaylumePro2 PRIVATE rlcore rlhostabi ${GLEW_STATIC_LIBRARY} opengl32 gdi32 comctl32 ole32
   shell32 user32 ${RAYLUME_STATIC_LINK})
 target_link_options(RaylumePro2 PRIVATE -Wl,--kill-at)
@@ -54,8 +61,14 @@ add_executable(rl_win_tests
   tests/user_folders_test.cpp
   tests/params_test.cpp
   tests/resources_test.cpp
+  tests/image_test.cpp
+  tests/thread_pool_test.cpp
+  tests/host_exchange_test.cpp
+  tests/color_management_test.cpp
   ${CMAKE_BINARY_DIR}/version.rc
+  image/color_resources.rc
 )
+target_include_directories(rl_win_tests PRIVATE ${RAYLUME_RC_INCLUDES})
 target_link_libraries(rl_win_tests PRIVATE rlcore rlhostabi GTest::gtest ${RAYLUME_STATIC_LINK})
 
 # Tests of the real .8bf, loaded with LoadLibrary.
