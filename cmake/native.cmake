@@ -17,6 +17,7 @@ add_executable(rl_tests
   tests/thread_pool_test.cpp
   tests/host_exchange_test.cpp
   tests/color_management_test.cpp
+  tests/parameter_files_test.cpp
 )
 target_link_libraries(rl_tests PRIVATE rlcore rlhostabi GTest::gtest)
 add_test(NAME native_core COMMAND rl_tests)

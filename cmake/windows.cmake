@@ -65,6 +65,7 @@ add_executable(rl_win_tests
   tests/thread_pool_test.cpp
   tests/host_exchange_test.cpp
   tests/color_management_test.cpp
+  tests/parameter_files_test.cpp
   ${CMAKE_BINARY_DIR}/version.rc
   image/color_resources.rc
 )

@@ -130,6 +130,8 @@ bool OsCloseFile(OsFile file);
 // ascending order. False when the folder cannot be listed.
 bool OsFindFiles(const std::string& folder, const std::string& pattern, std::vector<std::string>& names);
 bool OsFileExists(const std::string& path);
+// Moves `from` over `to`, replacing it in one step where the system can.
+bool OsReplaceFile(const std::string& from, const std::string& to);
 bool OsFolderExists(const std::string& path);
 
 // ---- folders ----

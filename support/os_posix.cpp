@@ -572,6 +572,14 @@ bool OsFileExists(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+bool OsReplaceFile(const std::string& from, const std::string& to) {
+    if (std::rename(from.c_str(), to.c_str()) != 0) {
+        tLastError = ErrnoToSystemError(errno);
+        return false;
+    }
+    return true;
+}
+
 bool OsFolderExists(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
