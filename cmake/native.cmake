@@ -6,6 +6,14 @@ find_package(GTest REQUIRED)
 add_executable(resource_gen host/resource_gen.cpp)
 target_link_libraries(resource_gen PRIVATE rlhostabi)
 
+# Synthetic star fields for tests, benchmarks and the demo.
+find_package(TIFF REQUIRED)
+add_library(rlstarfield STATIC tools/starfield/starfield.cpp tools/starfield/starfield_files.cpp)
+target_include_directories(rlstarfield PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(rlstarfield PUBLIC TIFF::TIFF)
+add_executable(starfield tools/starfield/starfield_main.cpp)
+target_link_libraries(starfield PRIVATE rlstarfield)
+
 add_executable(rl_tests
   tests/test_main.cpp
   tests/os_test.cpp
@@ -18,8 +26,10 @@ add_executable(rl_tests
   tests/host_exchange_test.cpp
   tests/color_management_test.cpp
   tests/parameter_files_test.cpp
+  tests/light_source_table_test.cpp
+  tests/starfield_test.cpp
 )
-target_link_libraries(rl_tests PRIVATE rlcore rlhostabi GTest::gtest)
+target_link_libraries(rl_tests PRIVATE rlcore rlhostabi rlstarfield GTest::gtest)
 add_test(NAME native_core COMMAND rl_tests)
 
 # The plug-in's entry and selector dispatch, linked natively with the host simulator.

@@ -13,13 +13,15 @@ if(NOT RAYLUME_NATIVE_TOOLS)
   message(FATAL_ERROR "RAYLUME_NATIVE_TOOLS must name the native build folder (it holds resource_gen)")
 endif()
 set(RAYLUME_RESOURCE_DIR ${CMAKE_BINARY_DIR}/resources)
+set(RAYLUME_GENERATED_RESOURCES ${RAYLUME_RESOURCE_DIR}/pipl.bin ${RAYLUME_RESOURCE_DIR}/aete.bin
+  ${RAYLUME_RESOURCE_DIR}/tool.cur ${RAYLUME_RESOURCE_DIR}/splash.bmp)
 add_custom_command(
-  OUTPUT ${RAYLUME_RESOURCE_DIR}/pipl.bin ${RAYLUME_RESOURCE_DIR}/aete.bin
+  OUTPUT ${RAYLUME_GENERATED_RESOURCES}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${RAYLUME_RESOURCE_DIR}
   COMMAND ${RAYLUME_NATIVE_TOOLS}/resource_gen ${RAYLUME_RESOURCE_DIR}
   DEPENDS ${RAYLUME_NATIVE_TOOLS}/resource_gen
-  COMMENT "Generating the PIPL and AETE resources")
-add_custom_target(rlresources DEPENDS ${RAYLUME_RESOURCE_DIR}/pipl.bin ${RAYLUME_RESOURCE_DIR}/aete.bin)
+  COMMENT "Generating the PIPL, AETE, cursor and splash resources")
+add_custom_target(rlresources DEPENDS ${RAYLUME_GENERATED_RESOURCES})
 
 # The default grayscale profile comes from the native build, which generates it.
 set(RAYLUME_GRAY_PROFILE ${RAYLUME_NATIVE_TOOLS}/generated/grayprofile.icc)
@@ -41,16 +43,33 @@ set_target_properties(RaylumePro2 PROPERTIES PREFIX "" SUFFIX ".8bf" OUTPUT_NAME
 target_compile_definitions(RaylumePro2 PRIVATE GLEW_STATIC GLEW_NO_GLU)
 target_include_directories(RaylumePro2 SYSTEM PRIVATE ${GLEW_INCLUDE_DIR})
 set_source_files_properties(host/resources.rc PROPERTIES
-  OBJECT_DEPENDS "${RAYLUME_RESOURCE_DIR}/pipl.bin;${RAYLUME_RESOURCE_DIR}/aete.bin;${CMAKE_BINARY_DIR}/version.rc")
+  OBJECT_DEPENDS "${RAYLUME_GENERATED_RESOURCES};${CMAKE_BINARY_DIR}/version.rc")
 target_include_directories(RaylumePro2 PRIVATE ${RAYLUME_RESOURCE_DIR} ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}/host
   ${RAYLUME_RC_INCLUDES})
 target_link_libraries(RaylumePro2 PRIVATE rlcore rlhostabi ${GLEW_STATIC_LIBRARY} opengl32 gdi32 comctl32 ole32
   shell32 user32 ${RAYLUME_STATIC_LINK})
 target_link_options(RaylumePro2 PRIVATE -Wl,--kill-at)
 
+# The host simulator, the same portable library as in the native build.
+add_library(rlhostsim STATIC
+  tools/hostsim/host_simulator.cpp
+  tools/hostsim/sim_action_descriptors.cpp
+  tools/hostsim/sim_descriptor.cpp
+  tools/hostsim/sim_document.cpp
+  tools/hostsim/sim_guarded_buffer.cpp
+  tools/hostsim/sim_handles.cpp
+  tools/hostsim/sim_image_exchange.cpp
+  tools/hostsim/sim_registry.cpp
+  tools/hostsim/sim_scripting.cpp
+  tools/hostsim/sim_suites.cpp
+  tools/hostsim/sim_traps.cpp
+  tools/hostsim/image_files.cpp
+)
+target_link_libraries(rlhostsim PUBLIC rlhostabi)
+
 # rlhost: a console host that loads the real plug-in like an image editor does.
 add_executable(rlhost tools/rlhost/rlhost.cpp ${CMAKE_BINARY_DIR}/version.rc)
-target_link_libraries(rlhost PRIVATE rlhostabi ${RAYLUME_STATIC_LINK})
+target_link_libraries(rlhost PRIVATE rlhostsim rlhostabi ${RAYLUME_STATIC_LINK})
 target_include_directories(rlhost PRIVATE ${CMAKE_SOURCE_DIR})
 
 # The portable core's unit tests, run again on the Win32 layer under Wine.
@@ -66,6 +85,7 @@ add_executable(rl_win_tests
   tests/host_exchange_test.cpp
   tests/color_management_test.cpp
   tests/parameter_files_test.cpp
+  tests/light_source_table_test.cpp
   ${CMAKE_BINARY_DIR}/version.rc
   image/color_resources.rc
 )
@@ -78,6 +98,27 @@ target_link_libraries(rl_plugin_tests PRIVATE rlhostabi GTest::gtest ${RAYLUME_S
 target_include_directories(rl_plugin_tests PRIVATE ${CMAKE_SOURCE_DIR})
 add_dependencies(rl_plugin_tests RaylumePro2)
 
+# The real .8bf's resources and selectors through the simulator, and rlhost as a process.
+add_executable(rl_win_host_tests
+  tests/win/host_test_main.cpp
+  tests/win/plugin_resources_test.cpp
+  tests/win/plugin_host_test.cpp
+  tests/win/rlhost_scenarios_test.cpp
+  ${CMAKE_BINARY_DIR}/version.rc
+)
+target_link_libraries(rl_win_host_tests PRIVATE rlhostsim rlhostabi GTest::gtest shell32 ${RAYLUME_STATIC_LINK})
+target_include_directories(rl_win_host_tests PRIVATE ${CMAKE_SOURCE_DIR})
+add_dependencies(rl_win_host_tests RaylumePro2 rlhost)
+
+# The simulator's own tests on Windows.
+add_executable(rl_win_hostsim_tests
+  tests/test_main.cpp
+  tests/host_simulator_test.cpp
+  tests/host_image_files_test.cpp
+  ${CMAKE_BINARY_DIR}/version.rc
+)
+target_link_libraries(rl_win_hostsim_tests PRIVATE rlcore rlhostsim GTest::gtest ${RAYLUME_STATIC_LINK})
+
 set(RAYLUME_WINE_TIMEOUT 300)
 add_test(NAME wine_core COMMAND rl_win_tests)
 add_test(NAME wine_plugin COMMAND rl_plugin_tests $<TARGET_FILE:RaylumePro2>)
@@ -85,4 +126,11 @@ add_test(NAME wine_rlhost_info COMMAND rlhost $<TARGET_FILE:RaylumePro2> info)
 add_test(NAME plugin_imports_only_system_dlls
   COMMAND ${CMAKE_COMMAND} -DDLL=$<TARGET_FILE:RaylumePro2> -P ${CMAKE_SOURCE_DIR}/cmake/check_imports.cmake)
 set_tests_properties(plugin_imports_only_system_dlls PROPERTIES CROSSCOMPILING_EMULATOR "")
-set_tests_properties(wine_core wine_plugin wine_rlhost_info PROPERTIES TIMEOUT ${RAYLUME_WINE_TIMEOUT})
+add_test(NAME wine_host COMMAND rl_win_host_tests $<TARGET_FILE:RaylumePro2> $<TARGET_FILE:rlhost>)
+add_test(NAME wine_hostsim COMMAND rl_win_hostsim_tests)
+add_test(NAME wine_rlhost_run COMMAND rlhost $<TARGET_FILE:RaylumePro2> run --size 200x150 --mask)
+add_test(NAME wine_rlhost_run_older_host
+  COMMAND rlhost $<TARGET_FILE:RaylumePro2> run --no-dialog --repeat 2 --short-record --descriptor-version 2 --mode 10)
+add_test(NAME wine_rlhost_about COMMAND rlhost $<TARGET_FILE:RaylumePro2> about)
+set_tests_properties(wine_core wine_plugin wine_rlhost_info wine_host wine_hostsim wine_rlhost_run
+  wine_rlhost_run_older_host wine_rlhost_about PROPERTIES TIMEOUT ${RAYLUME_WINE_TIMEOUT})
