@@ -162,7 +162,8 @@ TEST_F(ParameterFiles, AFailedWriteLeavesThePreviousFile) {
     std::string path = OsJoinPath(parameters, "Keep.rlp");
     ASSERT_TRUE(WriteWholeFile(path, Block(0, 0, 0, 6, 1)));
     // The write goes through a temporary file; a folder in its place makes it fail.
-    ASSERT_EQ(OsCreateDirectoryTree(path + ".new"), 0u);
+    uint32_t made = OsCreateDirectoryTree(path + ".new");  // may be left from an earlier run
+    ASSERT_TRUE(made == 0 || made == OS_ERROR_ALREADY_EXISTS) << made;
     std::string replacement = Block(0, 0, 0, 6, 99);
     CapturedReports reports;
     EXPECT_FALSE(WriteParameterFile(replacement.data(), path));
