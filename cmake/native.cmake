@@ -28,6 +28,10 @@ add_executable(rl_tests
   tests/parameter_files_test.cpp
   tests/light_source_table_test.cpp
   tests/starfield_test.cpp
+  tests/analysis_test.cpp
+  tests/final_render_test.cpp
+  tests/effects_shapes_test.cpp
+  tests/shape_cache_test.cpp
 )
 target_link_libraries(rl_tests PRIVATE rlcore rlhostabi rlstarfield GTest::gtest)
 add_test(NAME native_core COMMAND rl_tests)
@@ -50,3 +54,8 @@ add_custom_command(
   DEPENDS grayprofile_gen
   COMMENT "Generating the default grayscale profile")
 target_sources(rlcore PRIVATE ${RAYLUME_GENERATED_DIR}/default_gray_profile.cpp)
+
+# Benchmarks of the engine (not run by the tests): build/native/rl_bench.
+find_package(benchmark REQUIRED)
+add_executable(rl_bench tools/bench/engine_bench.cpp)
+target_link_libraries(rl_bench PRIVATE rlcore rlstarfield benchmark::benchmark)

@@ -72,6 +72,10 @@ add_executable(rlhost tools/rlhost/rlhost.cpp ${CMAKE_BINARY_DIR}/version.rc)
 target_link_libraries(rlhost PRIVATE rlhostsim rlhostabi ${RAYLUME_STATIC_LINK})
 target_include_directories(rlhost PRIVATE ${CMAKE_SOURCE_DIR})
 
+# Star fields for the tests (the file writers need libtiff and stay native).
+add_library(rlstarfield STATIC tools/starfield/starfield.cpp)
+target_include_directories(rlstarfield PUBLIC ${CMAKE_SOURCE_DIR})
+
 # The portable core's unit tests, run again on the Win32 layer under Wine.
 add_executable(rl_win_tests
   tests/test_main.cpp
@@ -86,11 +90,15 @@ add_executable(rl_win_tests
   tests/color_management_test.cpp
   tests/parameter_files_test.cpp
   tests/light_source_table_test.cpp
+  tests/analysis_test.cpp
+  tests/final_render_test.cpp
+  tests/effects_shapes_test.cpp
+  tests/shape_cache_test.cpp
   ${CMAKE_BINARY_DIR}/version.rc
   image/color_resources.rc
 )
 target_include_directories(rl_win_tests PRIVATE ${RAYLUME_RC_INCLUDES})
-target_link_libraries(rl_win_tests PRIVATE rlcore rlhostabi GTest::gtest ${RAYLUME_STATIC_LINK})
+target_link_libraries(rl_win_tests PRIVATE rlcore rlhostabi rlstarfield GTest::gtest ${RAYLUME_STATIC_LINK})
 
 # Tests of the real .8bf, loaded with LoadLibrary.
 add_executable(rl_plugin_tests tests/win/plugin_load_test.cpp ${CMAKE_BINARY_DIR}/version.rc)

@@ -1,0 +1,252 @@
+// The final render: bands, passes, selection, colouring and the composite.
+#include "effects/final_render.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "analysis/analysis_task.h"
+#include "analysis/thread_pool.h"
+#include "effects/effect_tables.h"
+#include "effects/shape_cache.h"
+#include "host/host_image.h"
+#include "host/progress.h"
+#include "image/blend.h"
+#include "image/color_management.h"
+#include "image/fixed_point.h"
+#include "support/debug_log.h"
+#include "support/run_result.h"
+
+volatile uint8_t RenderAbortFlag = 0;
+
+namespace {
+
+constexpr uint32_t kMax = 0xFFFFFFFEu;
+
+struct BandTask {
+    Image* working;
+    ParameterSet parameters;
+    ImageRect band;
+    const LightSourceList* table;
+    bool gray;
+};
+
+bool IsGrayMode(int32_t mode) { return mode == 1 || mode == 10 || mode == 17; }
+
+uint32_t Clamp64(int64_t v) { return v < 0 ? 0u : (v > static_cast<int64_t>(kMax) ? kMax : static_cast<uint32_t>(v)); }
+
+// Advances the host progress; false when the user cancelled.
+bool Advance(int64_t units) {
+    AdvanceImageEditorProgress(units);
+    return GetGlobalErrorCode() != -128;
+}
+
+bool DrawPass(Image* band, const ImageRect& bandRect, const ParameterSet& p, const LightSourceList* table,
+              bool gray, EffectShapeKind kind, uint32_t threshold) {
+    ShapeCache* cache = EffectShapeCache(kind);
+    const LightSource* sources = LightSourceRecords(table);
+    uint32_t ringFactor = static_cast<uint32_t>(
+        static_cast<double>(p.ringFlareIntensity) / 100.0 * p.ringFlareIntensity / 100.0 * 4294967294.0);
+    for (uint32_t i = 0; i < table->count; i++) {
+        if (RenderAbortFlag) return true;
+        uint32_t I = 0;
+        if (SelectLightSource(sources[i], threshold, &I) && I > EffectThreshold) {
+            uint32_t rgb[3] = {sources[i].red, sources[i].green, sources[i].blue};
+            if (!gray) ColourLightSource(rgb, p);
+            uint32_t intensity = I;
+            if (kind == SOFT_FLARE_SHAPE) {
+                uint32_t third = static_cast<uint32_t>((1374389535ull * I) >> 32);
+                intensity = static_cast<uint32_t>(p.softFlareIntensity) * (third / 32);
+            } else if (kind == RING_FLARE_SHAPE) {
+                intensity = UnitProduct(ringFactor, I);
+            }
+            ShapeColor colour = {rgb[0], rgb[1], rgb[2], intensity};
+            ShapePosition at = {sources[i].x, sources[i].xQuarter, sources[i].y, sources[i].yQuarter};
+            if (!DrawShapeInto(band, bandRect, cache, colour, at, BLEND_SCREEN)) return false;
+        }
+        if (!Advance(1)) return true;
+    }
+    return true;
+}
+
+uint32_t RenderEffectsBand(void* raw) {
+    auto* task = static_cast<BandTask*>(raw);
+    Image* working = task->working;
+    Image band;
+    bool ok = CreateImage(&band, task->band, task->band, working->mode, GetWorkingProfile(), false, false);
+    if (!ok) {
+        SetGlobalErrorCode(-20);
+        ReleaseImage(&band);
+        return 0;
+    }
+    if (!DrawEffectsIntoBand(&band, task->band, task->parameters, task->table, task->gray)) {
+        SetGlobalErrorCode(-20);
+        ReleaseImage(&band);
+        return 0;
+    }
+    if (GetGlobalErrorCode() != 0 || RenderAbortFlag) {
+        ReleaseImage(&band);
+        return 0;
+    }
+    // The band comes into the image's own colour space.
+    ConvertColorOf(&band, working->profile);
+    ImageRect area = IntersectImageRect(task->band, working->imageRect);
+    if (task->parameters.effectsOnly) {
+        PixelValue black = {0, 0, 0, PIXEL_KEEP, PIXEL_KEEP};
+        FillImageRect(working, black, area);
+    }
+    PixelValue s, d;
+    for (int32_t y = area.top; y < area.bottom; y++) {
+        for (int32_t x = area.left; x < area.right; x++) {
+            band.InputImage(&band, &s, x, y);
+            // No effect here: the image pixel is left exactly as it was, so
+            // that faint shadows away from every effect keep their values.
+            if ((s.c0 | s.c1 | s.c2) == 0) continue;
+            working->InputImage(working, &d, x, y);
+            BlendPixel(&d, s, BLEND_SCREEN);
+            working->OutputImage(working, &d, x, y);
+        }
+    }
+    ReleaseImage(&band);
+    return 0;
+}
+
+}  // namespace
+
+uint32_t QuantityThreshold(int32_t quantity) {
+    if (quantity >= 100) return 0;
+    double f = (100.0 - quantity) / 100.0;
+    double v = f * f * 4294967294.0;
+    return v >= 4294967294.0 ? kMax : static_cast<uint32_t>(v);
+}
+
+bool SelectLightSource(const LightSource& source, uint32_t threshold, uint32_t* intensity) {
+    if (source.state == LIGHT_SOURCE_SHOWN) {
+        *intensity = source.intensity;
+        return true;
+    }
+    uint32_t r = source.brightness;
+    if (source.state != LIGHT_SOURCE_AUTO || r <= threshold) return false;
+    uint64_t e = r == 0 ? kMax : ((static_cast<uint64_t>(r - threshold) << 32) / r);
+    if (e > kMax) e = kMax;
+    uint64_t fade = threshold == kMax ? kMax : ((e << 32) / (kMax - threshold));
+    if (fade > kMax) fade = kMax;
+    *intensity = PreciseProduct(static_cast<uint32_t>(fade), source.intensity);
+    return true;
+}
+
+void ColourLightSource(uint32_t rgb[3], const ParameterSet& p) {
+    uint32_t R = rgb[0], G = rgb[1], B = rgb[2];
+    int32_t H = p.colorHue;
+    int64_t h = static_cast<int64_t>(H) * static_cast<int64_t>(G / 3000);
+    if (H > 0) {
+        G = (static_cast<int64_t>(kMax) - G <= h) ? kMax : static_cast<uint32_t>(G + h);
+        R = (R <= 2 * h) ? 0 : static_cast<uint32_t>(R - 2 * h);
+        B = (B <= 3 * h) ? 0 : static_cast<uint32_t>(B - 3 * h);
+    } else {
+        int64_t k = -h;
+        G = (G <= k) ? 0 : static_cast<uint32_t>(G - k);
+        R = (static_cast<int64_t>(kMax) - R <= 2 * k) ? kMax : static_cast<uint32_t>(R + 2 * k);
+        B = (static_cast<int64_t>(kMax) - B <= 3 * k) ? kMax : static_cast<uint32_t>(B + 3 * k);
+    }
+    int32_t S = p.colorSaturation;
+    if (S != 0) {
+        int64_t u = S > 0 ? 15 * static_cast<int64_t>(S) : S;
+        int64_t c[3] = {R, G, B};
+        int64_t out[3];
+        for (int i = 0; i < 3; i++) {
+            int64_t others = (c[(i + 1) % 3] + c[(i + 2) % 3]) / 2;
+            out[i] = c[i] + (u * (c[i] - others)) / 150;
+        }
+        R = Clamp64(out[0]);
+        G = Clamp64(out[1]);
+        B = Clamp64(out[2]);
+    }
+    rgb[0] = R;
+    rgb[1] = G;
+    rgb[2] = B;
+}
+
+bool DrawEffectsIntoBand(Image* band, const ImageRect& bandRect, const ParameterSet& p, const LightSourceList* table,
+                         bool gray) {
+    if (RenderAbortFlag) return false;
+    PixelValue black = {0, 0, 0, kMax, kMax};
+    if (!FillImageRect(band, black, IntersectImageRect(bandRect, band->imageRect))) return false;
+    uint32_t threshold = QuantityThreshold(p.quantity);
+    struct Pass {
+        EffectShapeKind kind;
+        bool enabled;
+    } passes[3] = {{SPIKE_SHAPE, p.intensity > 0 || p.secondarySpikeIntensity > 0},
+                   {SOFT_FLARE_SHAPE, p.softFlareIntensity > 0},
+                   {RING_FLARE_SHAPE, p.ringFlareIntensity > 0}};
+    for (const Pass& pass : passes) {
+        if (RenderAbortFlag || GetGlobalErrorCode() == -128) return true;
+        if (!pass.enabled) {
+            if (table->count && !Advance(table->count)) return true;
+            continue;
+        }
+        if (!DrawPass(band, bandRect, p, table, gray, pass.kind, threshold)) return false;
+    }
+    return true;
+}
+
+int16_t RenderEffectsIntoImage(Image* working, const ParameterSet& parameters, const LightSourceList* table,
+                               int32_t hostMode) {
+    RenderAbortFlag = 0;
+    PreciseMultiply = true;
+    SetEffectArithmetic(true, hostMode);
+    SetEffectImage(hostMode, working->width, working->height);
+    LoadEffectParameters(parameters);
+    int32_t n = GetProcessorCount();
+    std::vector<SectionSpan> bands = DivideIntoSections(working->imageRect.top, working->imageRect.bottom, n);
+    int32_t count = static_cast<int32_t>(bands.size());
+    int32_t passes = (parameters.intensity > 0 || parameters.secondarySpikeIntensity > 0 ? 1 : 0) +
+                     (parameters.softFlareIntensity > 0 ? 1 : 0) + (parameters.ringFlareIntensity > 0 ? 1 : 0);
+    StartImageEditorProgress(static_cast<int64_t>(passes) * table->count * count);
+    std::vector<ThreadRecord> records(static_cast<size_t>(count));
+    bool prepared = true;
+    for (int32_t i = 0; i < count && prepared; i++) {
+        auto* task = static_cast<BandTask*>(std::malloc(sizeof(BandTask)));
+        if (!task) {
+            prepared = false;
+            break;
+        }
+        *task = BandTask{working, parameters,
+                         ImageRect{working->imageRect.left, bands[static_cast<size_t>(i)].top,
+                                   working->imageRect.right, bands[static_cast<size_t>(i)].bottom},
+                         table, IsGrayMode(hostMode)};
+        records[static_cast<size_t>(i)].startRoutine = RenderEffectsBand;
+        records[static_cast<size_t>(i)].argument = task;
+        records[static_cast<size_t>(i)].index = i;
+    }
+    bool started = prepared && SpawnMultipleThreads(records.data(), count);
+    bool waited = WaitForMultipleThreads(records.data(), count, true);
+    if (!started || !waited) {
+        if (GetGlobalErrorCode() == 0) SetGlobalErrorCode(-1715);
+        RenderAbortFlag = 1;
+        // After a cancel the threads are still drawing: collect them before their tasks go.
+        if (!waited) WaitForMultipleThreads(records.data(), count, false);
+    }
+    for (auto& r : records) DestroyThread(&r);
+    return GetGlobalErrorCode();
+}
+
+bool RenderFilterEffects(FilterRecord* record, bool bigDocument, const FilterParameters& parameters) {
+    ParameterSet set;
+    std::memset(&set, 0, sizeof(set));
+    set.scale = 100.0;
+    CopyEffectValues(&set, parameters);
+    OsHandle complete = GetAnalysisCompleteEvent();
+    while (complete && OsWaitForSingleObject(complete, 20, true) != OS_WAIT_OBJECT_0) {
+        int32_t done = GetAnalysisProgressCount(), total = GetAnalysisProgressTotal();
+        if (done > total) done = total;
+        if (!DisplayImageEditorProgressBar(done, total)) {
+            SetGlobalErrorCode(-128);
+            return false;
+        }
+    }
+    if (GetGlobalErrorCode() != 0) return false;
+    Image* working = GetHostImage();
+    if (RenderEffectsIntoImage(working, set, &LightSourceTable, record->imageMode) != 0) return false;
+    return WriteHostImage(record, bigDocument, working);
+}

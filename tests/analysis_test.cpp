@@ -1,0 +1,253 @@
+// Light source analysis: the ray and radius arithmetic, the bank shapes, and
+// whole analyses of synthetic star fields whose true stars are known.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "analysis/analysis_task.h"
+#include "analysis/light_source_analysis.h"
+#include "analysis/light_source_table.h"
+#include "analysis/thread_pool.h"
+#include "image/color_management.h"
+#include "image/gamma_tables.h"
+#include "image/image.h"
+#include "support/run_result.h"
+#include "tests/test_support.h"
+#include "tools/starfield/starfield.h"
+
+namespace {
+
+float Radii(std::initializer_list<float> values, float* out) {
+    int i = 0;
+    for (float v : values) out[i++] = v;
+    return 0;
+}
+
+}  // namespace
+
+TEST(RadiusStatistics, InvalidRadiiAreIgnoredAndOutliersClipped) {
+    float r[8];
+    Radii({2, 2, 2, 2, -1, 2, 2, 10}, r);
+    RadiusStatistics all = ComputeRadiusStatistics(r, 0.0f);
+    EXPECT_FLOAT_EQ(all.mean, 22.0f / 7);
+    EXPECT_GT(all.deviation, 2.0f);
+    EXPECT_FLOAT_EQ(r[7], 10.0f);  // tolerance 0 accepts every valid radius
+    RadiusStatistics clipped = ComputeRadiusStatistics(r, 1.2f);
+    float m = 22.0f / 7;
+    EXPECT_FLOAT_EQ(r[7], m + 1.2f);  // above the mean: clipped to mean + tolerance
+    EXPECT_FLOAT_EQ(r[4], -1.0f);     // invalid stays invalid
+    EXPECT_FLOAT_EQ(clipped.mean, 2.0f);  // the six radii within 1.2 of the mean
+    Radii({2, 2, 2, 2, -1, 2, 2, 10}, r);
+    EXPECT_EQ(ComputeRadiusStatistics(r, 1.0f).mean, -1.0f);  // none within 1.0: nothing accepted
+    EXPECT_FLOAT_EQ(r[0], m - 1.0f);
+    float none[8];
+    Radii({-1, -1, -1, -1, -1, -1, -1, -1}, none);
+    EXPECT_EQ(ComputeRadiusStatistics(none, 0.0f).deviation, -1.0f);
+    float low[8];
+    Radii({0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.0f}, low);
+    ComputeRadiusStatistics(low, 2.0f);  // mean below the tolerance: everything accepted
+    Radii({5, 5, 5, 5, 5, 5, 5, 0.2f}, low);
+    ComputeRadiusStatistics(low, 4.8f);  // 0.2 lies within 4.8 of the mean 4.4: accepted
+    EXPECT_FLOAT_EQ(low[7], 0.2f);
+    Radii({5, 5, 5, 5, 5, 5, 5, 0.0f}, low);
+    ComputeRadiusStatistics(low, 1.0f);
+    EXPECT_NEAR(low[7], 4.375f - 1.0f, 1e-5);  // below: mean - tolerance
+}
+
+TEST(CentreFromRadii, ShiftsByTheFullDifferenceAndQuantisesToQuarters) {
+    float r[8];
+    const float k = DIAGONAL_FACTOR;
+    Radii({3, 3 * k, 3, 3 * k, 3, 3 * k, 3, 3 * k}, r);
+    QuarterPosition c;
+    ASSERT_TRUE(CenterFromRadii(10, 20, r, &c));
+    EXPECT_EQ(c.x, 10);
+    EXPECT_EQ(c.xQuarter, 0);
+    EXPECT_EQ(c.y, 20);
+    EXPECT_EQ(c.yQuarter, 0);
+    // East 3.5 and west 3: the centre moves half a pixel east.
+    Radii({3.5f, 3.5f * k, 3, 3 * k, 3, 3 * k, 3, 3.5f * k}, r);
+    ASSERT_TRUE(CenterFromRadii(10, 20, r, &c));
+    float east = (3.5f + 3.5f + 3.5f) / 3, south = (3.5f + 3 + 3) / 3, west = (3 + 3 + 3) / 3,
+          north = (3 + 3 + 3.5f) / 3;
+    float cx = 10 - west + east + 0.125f, cy = 20 - north + south + 0.125f;
+    EXPECT_EQ(c.x, static_cast<int32_t>(cx));
+    EXPECT_EQ(c.xQuarter, static_cast<int32_t>((cx - static_cast<int32_t>(cx)) * 4));
+    EXPECT_EQ(c.y, static_cast<int32_t>(cy));
+    // A group without a valid ray (a star on the border) fails.
+    Radii({-1, -1, 3, 3, 3, 3, 3, -1}, r);
+    EXPECT_FALSE(CenterFromRadii(10, 20, r, &c));
+}
+
+TEST(QuarterSteps, CarryIntoThePixel) {
+    QuarterPosition p = {5, 3, 7, 0};
+    QuarterPosition q = MoveQuarters(p, 1, -1);
+    EXPECT_EQ(q.x, 6);
+    EXPECT_EQ(q.xQuarter, 0);
+    EXPECT_EQ(q.y, 6);
+    EXPECT_EQ(q.yQuarter, 3);
+}
+
+namespace {
+struct BankShape {
+    ShapeCache cache;
+    float radius;
+    BankShape(float r, bool ring) : radius(r) {
+        std::memset(static_cast<void*>(&cache), 0, sizeof(cache));
+        cache.generator = ring ? GenerateRingShape : GenerateDiskShape;
+        cache.radius = &radius;
+    }
+    ~BankShape() { ReleaseShapeCache(&cache); }
+};
+double WeightSum(const SubShapeEntry& e) {
+    double sum = 0;
+    const ShapeElement* el = SubShapeElements(&e);
+    for (int32_t i = 0; i < e.count; i++) sum += el[i].intensity / 4294967294.0;
+    return sum;
+}
+}  // namespace
+
+TEST(BankShapes, DisksCoverTheirAreaAndFadeAtTheRim) {
+    for (float c : {0.0f, 2.0f, 7.5f, 40.0f}) {
+        BankShape disk(c, false);
+        ASSERT_TRUE(GenerateDiskShape(&disk.cache, 1, 2));
+        const SubShapeEntry& e = disk.cache.entry[1][2];
+        EXPECT_TRUE(e.built);
+        double expected = 3.14159265358979 * (c + 0.1) * (c + 0.1);
+        if (c >= 2.0f) {
+            EXPECT_NEAR(WeightSum(e), expected, expected * 0.03) << c;
+        }
+        const ShapeElement* el = SubShapeElements(&e);
+        for (int32_t i = 0; i < e.count; i++) {
+            double rho = std::hypot(el[i].dx - 0.25, el[i].dy - 0.5);
+            EXPECT_LT(rho, c + 0.6 + 1e-6);
+            if (rho <= c - 0.4) {
+                EXPECT_EQ(el[i].intensity, 0xFFFFFFFEu);
+            }
+            EXPECT_GE(el[i].dx, e.left);
+            EXPECT_LT(el[i].dx, e.right);
+        }
+    }
+}
+
+TEST(BankShapes, RingsLieOnTheirRadius) {
+    BankShape ring(12.0f, true);
+    ASSERT_TRUE(GenerateRingShape(&ring.cache, 0, 0));
+    const SubShapeEntry& e = ring.cache.entry[0][0];
+    ASSERT_GT(e.count, 40);
+    const ShapeElement* el = SubShapeElements(&e);
+    for (int32_t i = 0; i < e.count; i++) {
+        double rho = std::hypot(el[i].dx, el[i].dy);
+        EXPECT_NEAR(rho, 12.0, 0.6 + 0.125 + 1e-6);
+    }
+    BankShape empty(0.0f, true);
+    ASSERT_TRUE(GenerateRingShape(&empty.cache, 3, 3));
+    EXPECT_GE(empty.cache.entry[3][3].count, 1);
+}
+
+namespace {
+
+// A host image (16-bit RGB, sRGB) holding a rendered star field.
+class AnalysisRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ForceGlobalErrorCode(0);
+        ASSERT_TRUE(InitializeGammaTables());
+        ASSERT_TRUE(InitializeColorManagement(IMAGE_MODE_RGB16, nullptr));
+        InitializeLightSourceList(&LightSourceTable);
+        AnalysisStopFlag = 0;
+    }
+    void TearDown() override {
+        ReleaseImage(&host);
+        ReleaseLightSourceList(&LightSourceTable);
+        ReleaseColorManagement();
+        ReleaseGammaTables();
+        ForceGlobalErrorCode(0);
+    }
+    void Load(const StarfieldImage& field) {
+        ImageRect r = {0, 0, field.width, field.height};
+        ASSERT_TRUE(CreateImage(&host, r, r, IMAGE_MODE_RGB16, GetHostProfile(), false, false));
+        for (int32_t y = 0; y < field.height; y++)
+            for (int32_t x = 0; x < field.width; x++) {
+                const float* p = field.Pixel(x, y);
+                PixelValue v = {static_cast<uint32_t>(p[0] * 16777215.0f), static_cast<uint32_t>(p[1] * 16777215.0f),
+                                static_cast<uint32_t>(p[2] * 16777215.0f), 0xFFFFFFFE, PIXEL_KEEP};
+                host.OutputImage(&host, &v, x, y);
+            }
+    }
+    Image host;
+};
+
+}  // namespace
+
+TEST_F(AnalysisRun, IsolatedStarsAreFoundAtTheirCentres) {
+    StarfieldOptions options;
+    options.seed = 7;
+    options.width = 240;
+    options.height = 160;
+    options.starCount = 6;
+    options.fluxLaw = STARFIELD_FLUX_UNIFORM;
+    options.minPeak = 0.6;
+    options.maxPeak = 0.9;
+    options.minSigma = 1.5;
+    options.maxSigma = 2.5;
+    options.margin = 20;
+    options.minSeparation = 40;
+    options.skyLevel = 0.02;
+    StarfieldImage field;
+    std::vector<StarfieldStar> stars;
+    std::string error;
+    ASSERT_TRUE(CreateStarfield(options, &field, &stars, &error)) << error;
+    Load(field);
+    ASSERT_EQ(RunLightSourceAnalysis(&host), 0);
+    ASSERT_EQ(LightSourceTable.count, stars.size());
+    const LightSource* found = LightSourceRecords(&LightSourceTable);
+    for (const StarfieldStar& star : stars) {
+        bool matched = false;
+        for (uint32_t i = 0; i < LightSourceTable.count; i++) {
+            double x = found[i].x + found[i].xQuarter / 4.0, y = found[i].y + found[i].yQuarter / 4.0;
+            if (std::hypot(x - star.x, y - star.y) <= 0.75) {
+                matched = true;
+                EXPECT_GT(found[i].radius, 0.5f);
+                EXPECT_LT(found[i].radius, 4.0f * static_cast<float>(star.sigma) + 2.0f);
+            }
+        }
+        EXPECT_TRUE(matched) << "star at " << star.x << ", " << star.y;
+    }
+    // Sorted by brightness after finalisation, brightest first.
+    for (uint32_t i = 1; i < LightSourceTable.count; i++) EXPECT_GE(found[i - 1].brightness, found[i].brightness);
+    EXPECT_GE(GetAnalysisProgressCount(), static_cast<int32_t>(options.height));
+}
+
+TEST_F(AnalysisRun, ADarkImageHasNoSources) {
+    StarfieldImage field;
+    field.width = 64;
+    field.height = 48;
+    field.pixels.assign(64 * 48 * 3, 0.0f);
+    Load(field);
+    ASSERT_EQ(RunLightSourceAnalysis(&host), 0);
+    EXPECT_EQ(GetPeakBrightness(), 0u);
+    EXPECT_EQ(LightSourceTable.count, 0u);
+}
+
+TEST_F(AnalysisRun, AFlatBrightAreaIsDeselectedAndYieldsNoSource) {
+    StarfieldImage field;
+    field.width = 600;
+    field.height = 40;
+    field.pixels.assign(600 * 40 * 3, 0.8f);  // one colour, far wider than a ray
+    Load(field);
+    ASSERT_EQ(RunLightSourceAnalysis(&host), 0);
+    EXPECT_EQ(LightSourceTable.count, 0u);
+}
+
+TEST_F(AnalysisRun, TheTaskSignalsCompletionAlsoWhenStopped) {
+    StarfieldImage field;
+    field.width = 64;
+    field.height = 64;
+    field.pixels.assign(64 * 64 * 3, 0.1f);
+    Load(field);
+    StartLightSourceAnalysis(&host);
+    StopLightSourceAnalysis();  // raises the stop flag and waits for the event
+    EXPECT_FALSE(IsAnalysisComplete());  // the event is closed with the run
+    EXPECT_EQ(GetGlobalErrorCode(), 0);
+}

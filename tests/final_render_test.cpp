@@ -1,0 +1,229 @@
+// The final render: Quantity selection, star colouring, and renders that
+// must leave every pixel away from an effect exactly as it was.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "analysis/light_source_table.h"
+#include "effects/effect_tables.h"
+#include "effects/final_render.h"
+#include "effects/shape_cache.h"
+#include "image/color_management.h"
+#include "image/gamma_tables.h"
+#include "image/image.h"
+#include "support/run_result.h"
+#include "tests/test_support.h"
+
+namespace {
+
+LightSource Source(int32_t state, uint32_t brightness, uint32_t intensity = 0xFFFFFFFE) {
+    LightSource s;
+    std::memset(&s, 0, sizeof(s));
+    s.state = state;
+    s.brightness = brightness;
+    s.intensity = intensity;
+    s.red = s.green = s.blue = 0xFFFFFF;
+    return s;
+}
+
+ParameterSet Parameters(int16_t quantity = 50) {
+    ParameterSet p;
+    std::memset(&p, 0, sizeof(p));
+    p.scale = 100.0;
+    FilterParameters factory = FACTORY_PARAMETERS;
+    CopyEffectValues(&p, factory);
+    p.quantity = quantity;
+    return p;
+}
+
+}  // namespace
+
+TEST(QuantityRule, ThresholdAndFadeIn) {
+    EXPECT_EQ(QuantityThreshold(100), 0u);
+    EXPECT_EQ(QuantityThreshold(0), 0xFFFFFFFEu);
+    EXPECT_EQ(QuantityThreshold(50), static_cast<uint32_t>(0.25 * 4294967294.0));
+    uint32_t I = 0;
+    // Quantity 0: only sources the user forced on.
+    EXPECT_FALSE(SelectLightSource(Source(1, 0xFFFFFFFE), QuantityThreshold(0), &I));
+    EXPECT_TRUE(SelectLightSource(Source(2, 0, 12345), QuantityThreshold(0), &I));
+    EXPECT_EQ(I, 12345u);
+    EXPECT_FALSE(SelectLightSource(Source(0, 0xFFFFFFFE), 0, &I));
+    // Quantity 100: every automatic source at (almost exactly) full strength.
+    ASSERT_TRUE(SelectLightSource(Source(1, 1000, 0x80000000u), 0, &I));
+    EXPECT_NEAR(static_cast<double>(I), 0x80000000u, 2.0);
+    // Just above the threshold a source fades in; far above it is nearly full.
+    uint32_t t = QuantityThreshold(50);
+    uint32_t faint = 0, strong = 0;
+    ASSERT_TRUE(SelectLightSource(Source(1, t + t / 100), t, &faint));
+    ASSERT_TRUE(SelectLightSource(Source(1, 0xF0000000u), t, &strong));
+    EXPECT_LT(faint, strong / 20);
+    double r = 0xF0000000u, q = t;
+    double expected = (r - q) / r / (1 - q / 4294967294.0) * 4294967294.0;
+    EXPECT_NEAR(static_cast<double>(strong), expected, expected * 1e-6);
+    EXPECT_FALSE(SelectLightSource(Source(1, t), t, &I));  // at the threshold: not drawn
+}
+
+TEST(ColourRule, HueAndSaturation) {
+    ParameterSet p = Parameters();
+    p.colorHue = 0;
+    p.colorSaturation = 0;
+    uint32_t rgb[3] = {9000000, 6000000, 3000000};
+    ColourLightSource(rgb, p);
+    EXPECT_EQ(rgb[0], 9000000u);
+    EXPECT_EQ(rgb[1], 6000000u);
+    EXPECT_EQ(rgb[2], 3000000u);
+
+    p.colorHue = 10;  // greener: h = 10 × ⌊6000000 / 3000⌋ = 20000
+    ColourLightSource(rgb, p);
+    EXPECT_EQ(rgb[1], 6020000u);
+    EXPECT_EQ(rgb[0], 9000000u - 40000u);
+    EXPECT_EQ(rgb[2], 3000000u - 60000u);
+
+    p.colorHue = 0;
+    p.colorSaturation = 30;  // each channel moves away from the mean of the others by 3 times its distance
+    uint32_t c[3] = {4000, 2000, 2000};
+    ColourLightSource(c, p);
+    EXPECT_EQ(c[0], 4000u + 3 * 2000u);
+    EXPECT_EQ(c[1], 0u);  // 2000 + 3 × (2000 - 3000) clamps at 0
+    p.colorSaturation = -100;  // two thirds of the way towards it
+    uint32_t d[3] = {4000, 1000, 1000};
+    ColourLightSource(d, p);
+    EXPECT_EQ(d[0], 4000u - 2000u);
+    EXPECT_EQ(d[1], 1000u + 1000u);
+
+    p.colorHue = -100;  // purple, with saturation at the top
+    uint32_t e[3] = {0xFFFFFFF0u, 0x3000000u, 0xFFFFFFF0u};
+    p.colorSaturation = 0;
+    ColourLightSource(e, p);
+    EXPECT_EQ(e[0], 0xFFFFFFFEu);
+    EXPECT_EQ(e[2], 0xFFFFFFFEu);
+}
+
+namespace {
+
+class RenderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ForceGlobalErrorCode(0);
+        ASSERT_TRUE(InitializeGammaTables());
+        ASSERT_TRUE(CreateShapeCreationMutex());
+        InitializeEffectTables();
+        InitializeLightSourceList(&table);
+    }
+    void TearDown() override {
+        ReleaseImage(&image);
+        ReleaseLightSourceList(&table);
+        ReleaseEffectShapeCaches();
+        CloseShapeCreationMutex();
+        ReleaseColorManagement();
+        ReleaseGammaTables();
+        ForceGlobalErrorCode(0);
+    }
+    // A faint gradient: the shadows a careless composite would damage.
+    void MakeGradient(int32_t mode) {
+        ASSERT_TRUE(InitializeColorManagement(mode, nullptr));
+        ImageRect r = {0, 0, 96, 64};
+        ASSERT_TRUE(CreateImage(&image, r, r, mode, GetHostProfile(), false, false));
+        uint8_t* p = static_cast<uint8_t*>(image.pixels.pointer);
+        size_t bytes = static_cast<size_t>(image.width * image.height * 4 * image.bytesPerChannel);
+        for (size_t i = 0; i < bytes; i++) {
+            if (image.bytesPerChannel == 4) {
+                reinterpret_cast<float*>(p)[i / 4] = 0.0001f * static_cast<float>((i / 4) % 97);
+                i += 3;
+            } else {
+                p[i] = static_cast<uint8_t>((i * 7) % 5);  // tiny values in every byte
+            }
+        }
+    }
+    void AddStar(int32_t x, int32_t y) {
+        LightSourceCentre c = {x, 1, y, 2};
+        AddLightSource(nullptr, &table, c, 2.0f, 4.0f, 0xFFFFFFFE, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 1);
+        FinalizeLightSourceTable(&table, nullptr);
+    }
+    Image image;
+    LightSourceList table;
+};
+
+}  // namespace
+
+TEST_F(RenderTest, NothingDrawnLeavesEveryDepthBitIdentical) {
+    for (int32_t mode : {IMAGE_MODE_RGB8, IMAGE_MODE_RGB16, IMAGE_MODE_RGB_FLOAT, IMAGE_MODE_GRAY16}) {
+        MakeGradient(mode);
+        std::vector<uint8_t> before(static_cast<uint8_t*>(image.pixels.pointer),
+                                    static_cast<uint8_t*>(image.pixels.pointer) + image.pixels.size);
+        ParameterSet p = Parameters(100);
+        AddStar(40, 30);
+        p.intensity = p.secondarySpikeIntensity = p.softFlareIntensity = p.ringFlareIntensity = 0;
+        ASSERT_EQ(RenderEffectsIntoImage(&image, p, &table, mode), 0);
+        EXPECT_EQ(std::memcmp(before.data(), image.pixels.pointer, before.size()), 0) << "mode " << mode;
+        ReleaseLightSourceList(&table);
+        InitializeLightSourceList(&table);
+        ReleaseImage(&image);
+        ReleaseColorManagement();
+    }
+}
+
+// Pixels whose band stays black (no effect there) must come back untouched.
+TEST_F(RenderTest, AStarChangesOnlyThePixelsItsEffectsReach) {
+    ParameterSet p = Parameters(100);
+    p.length = 5;
+    MakeGradient(IMAGE_MODE_RGB16);
+    AddStar(20, 20);
+    // The footprint: the band the render draws, over the whole image.
+    SetEffectArithmetic(true, IMAGE_MODE_RGB16);
+    SetEffectImage(IMAGE_MODE_RGB16, image.width, image.height);
+    LoadEffectParameters(p);
+    Image band;
+    ASSERT_TRUE(CreateImage(&band, image.imageRect, image.imageRect, IMAGE_MODE_RGB16, GetWorkingProfile(), false,
+                            false));
+    ASSERT_TRUE(DrawEffectsIntoBand(&band, image.imageRect, p, &table, false));
+    std::vector<bool> footprint(96 * 64);
+    size_t lit = 0;
+    for (int32_t i = 0; i < 96 * 64; i++) {
+        PixelValue v;
+        band.InputImage(&band, &v, i % 96, i / 96);
+        footprint[static_cast<size_t>(i)] = (v.c0 | v.c1 | v.c2) != 0;
+        lit += footprint[static_cast<size_t>(i)];
+    }
+    ReleaseImage(&band);
+    EXPECT_GT(lit, 10u);
+    EXPECT_LT(lit, 96u * 64u);
+
+    std::vector<uint8_t> before(static_cast<uint8_t*>(image.pixels.pointer),
+                                static_cast<uint8_t*>(image.pixels.pointer) + image.pixels.size);
+    ASSERT_EQ(RenderEffectsIntoImage(&image, p, &table, IMAGE_MODE_RGB16), 0);
+    const uint16_t* now = static_cast<const uint16_t*>(image.pixels.pointer);
+    const uint16_t* was = reinterpret_cast<const uint16_t*>(before.data());
+    EXPECT_GT(now[(20 * 96 + 20) * 4], was[(20 * 96 + 20) * 4]);  // brighter at the star
+    size_t changedOutside = 0, changedInside = 0;
+    for (int32_t i = 0; i < 96 * 64; i++) {
+        bool changed = std::memcmp(now + i * 4, was + i * 4, 8) != 0;
+        if (footprint[static_cast<size_t>(i)])
+            changedInside += changed;
+        else
+            changedOutside += changed;
+    }
+    EXPECT_EQ(changedOutside, 0u);
+    EXPECT_GT(changedInside, 0u);
+}
+
+TEST_F(RenderTest, EffectsOnlyKeepsOnlyTheEffects) {
+    MakeGradient(IMAGE_MODE_RGB8);
+    AddStar(50, 32);
+    ParameterSet p = Parameters(100);
+    p.length = 5;
+    p.effectsOnly = 1;
+    ASSERT_EQ(RenderEffectsIntoImage(&image, p, &table, IMAGE_MODE_RGB8), 0);
+    PixelValue centre;
+    image.InputImage(&image, &centre, 50, 32);
+    EXPECT_GT(centre.c1, 0u);
+    size_t black = 0;
+    for (int32_t y = 0; y < 64; y++)
+        for (int32_t x = 0; x < 96; x++) {
+            const uint8_t* px = PixelAddress(&image, x, y);
+            black += (px[0] | px[1] | px[2]) == 0;
+        }
+    EXPECT_GT(black, 500u);  // the gradient is gone wherever no effect reaches
+}
