@@ -55,7 +55,39 @@ add_custom_command(
   COMMENT "Generating the default grayscale profile")
 target_sources(rlcore PRIVATE ${RAYLUME_GENERATED_DIR}/default_gray_profile.cpp)
 
+# The host simulator: plays an image editor for PluginMain in the same process.
+set(RAYLUME_HOSTSIM_SOURCES
+  tools/hostsim/host_simulator.cpp
+  tools/hostsim/sim_action_descriptors.cpp
+  tools/hostsim/sim_descriptor.cpp
+  tools/hostsim/sim_document.cpp
+  tools/hostsim/sim_guarded_buffer.cpp
+  tools/hostsim/sim_handles.cpp
+  tools/hostsim/sim_image_exchange.cpp
+  tools/hostsim/sim_registry.cpp
+  tools/hostsim/sim_scripting.cpp
+  tools/hostsim/sim_suites.cpp
+  tools/hostsim/sim_traps.cpp
+  tools/hostsim/image_files.cpp
+)
+add_library(rlhostsim STATIC ${RAYLUME_HOSTSIM_SOURCES})
+target_link_libraries(rlhostsim PUBLIC rlhostabi Threads::Threads)
+
+# PluginMain's selectors driven through the simulator, and the simulator's own checks.
+add_executable(rl_host_tests
+  tests/test_main.cpp
+  tests/host_selectors_test.cpp
+  tests/host_simulator_test.cpp
+  tests/host_image_files_test.cpp
+)
+target_link_libraries(rl_host_tests PRIVATE rlplugin rlhostsim GTest::gtest)
+add_test(NAME native_host COMMAND rl_host_tests)
+
 # Benchmarks of the engine (not run by the tests): build/native/rl_bench.
 find_package(benchmark REQUIRED)
 add_executable(rl_bench tools/bench/engine_bench.cpp)
 target_link_libraries(rl_bench PRIVATE rlcore rlstarfield benchmark::benchmark)
+
+# raylume: the filter from the command line, through the plug-in's own entry point.
+add_executable(raylume tools/raylume/raylume_main.cpp)
+target_link_libraries(raylume PRIVATE rlplugin rlhostsim)

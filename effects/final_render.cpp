@@ -73,7 +73,11 @@ uint32_t RenderEffectsBand(void* raw) {
     auto* task = static_cast<BandTask*>(raw);
     Image* working = task->working;
     Image band;
-    bool ok = CreateImage(&band, task->band, task->band, working->mode, GetWorkingProfile(), false, false);
+    // Effects are drawn in the working colour space; grey images keep their
+    // own grey profile, since a colour space does not fit a one-channel band.
+    ColorProfile space = task->gray ? working->profile : GetWorkingProfile();
+    bool ok = CreateImage(&band, task->band, task->band, working->mode, space, false, false);
+    if (ok) std::memset(band.pixels.pointer, 0, band.pixels.size);  // also the unused channels of grey floats
     if (!ok) {
         SetGlobalErrorCode(-20);
         ReleaseImage(&band);

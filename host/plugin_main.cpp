@@ -4,10 +4,21 @@
 
 #include "host/host_abi.h"
 #include "host/plugin_state.h"
+#include "analysis/analysis_task.h"
+#include "effects/effect_tables.h"
+#include "effects/final_render.h"
+#include "effects/shape_cache.h"
+#include "host/host_image.h"
+#include "host/progress.h"
+#include "host/scripting.h"
+#include "image/color_management.h"
+#include "image/gamma_tables.h"
 #include "params/filter_parameters.h"
+#include "params/parameter_files.h"
 #include "params/user_data_folders.h"
 #include "support/debug_log.h"
 #include "support/os.h"
+#include "support/run_result.h"
 
 #ifdef _WIN32
 #define PLUGIN_EXPORT extern "C" __declspec(dllexport)
@@ -20,7 +31,6 @@ PluginState gPlugin;
 namespace {
 
 constexpr int16 kMissingParameters = -30100;
-constexpr int16 kNotBuilt = -50;
 
 void LockHandles() {
     if (gPlugin.handlesLocked) return;
@@ -103,7 +113,8 @@ void DoParameters() {
         return;
     }
     AllocateAndResetHandles();
-    if (GetResult() == noErr && !StartCom()) SetResultError(memFullErr);
+    // A COM failure is reported by StartCom; only prepare turns it into an error.
+    StartCom();
     if (GetResult() != noErr) LeaveComAndTearDown();
     UnlockHandles();
 }
@@ -156,17 +167,85 @@ void DoPrepare() {
     UnlockHandles();
 }
 
+// Start, step 3: the registry entry if there is a usable one, else the
+// last-saved file, else the factory record. An entry of an unconvertible
+// version goes straight to the factory record.
+void EstablishStartingParameters() {
+    const int16 registry = ReadRegistryParameters(gPlugin.filterRecord);
+    if (registry == kScriptingNoHostSupport) {
+        if (!LoadLastSavedParameters()) ParameterBlockProc(PARAMETER_OP_RESET, nullptr);
+    } else if (registry == kScriptingUnconvertible) {
+        ParameterBlockProc(PARAMETER_OP_RESET, nullptr);
+    }
+}
+
+// The host's ICC profile handle, locked while its bytes are copied.
+struct HostProfileHandle {
+    FilterRecord* record;
+};
+const void* LockHostProfile(void* context, size_t* size) {
+    FilterRecord* record = static_cast<HostProfileHandle*>(context)->record;
+    const HandleProcs* procs = record->handleProcs;
+    if (!procs || procs->numHandleProcs < 6 || !procs->lockProc || !procs->unlockProc || record->iCCprofileSize <= 0)
+        return nullptr;
+    *size = static_cast<size_t>(record->iCCprofileSize);
+    return procs->lockProc(record->iCCprofileData, 0);
+}
+void UnlockHostProfile(void* context) {
+    FilterRecord* record = static_cast<HostProfileHandle*>(context)->record;
+    record->handleProcs->unlockProc(record->iCCprofileData);
+}
+
+// Start, steps 5 to 9: colour management, the image, the analysis, the
+// dialog's place, the render, and the release of the run's resources.
+void RunFilter(bool showDialog) {
+    FilterRecord* record = gPlugin.filterRecord;
+    if (GetResult() == noErr) {
+        if (!InitializeGammaTables()) SetResultError(paramErr);
+        CreateShapeCreationMutex();
+        InitializeEffectTables();
+        HostProfileHandle handle = {record};
+        HostProfileSource source = {&handle, LockHostProfile, UnlockHostProfile};
+        bool hasProfile = record->iCCprofileData != nullptr && record->iCCprofileSize > 0;
+        if (!InitializeColorManagement(record->imageMode, hasProfile ? &source : nullptr)) SetResultError(paramErr);
+    }
+    if (GetResult() == noErr) {
+        if (!ReadHostImage(record, gPlugin.bigDocument))
+            SetResultError(paramErr);
+        else
+            StartLightSourceAnalysis(GetHostImage());
+    }
+    if (GetResult() == noErr) {
+        if (showDialog) {
+            // Until the dialog exists a run that asks for it renders with the
+            // settings it starts from, rather than failing.
+            DebugEvent(__LINE__, TRACE_MESSAGE).Report("The dialog is not available; rendering with the current settings.");
+        }
+        *gPlugin.showDialog = 0;
+        RenderFilterEffects(record, gPlugin.bigDocument, *gPlugin.parameters);
+    }
+    ReleaseEffectShapeCaches();
+    StopLightSourceAnalysis();
+    ReleaseHostImage(record, gPlugin.bigDocument);
+    ReleaseColorManagement();
+    CloseShapeCreationMutex();
+    ReleaseGammaTables();
+}
+
 void DoStart() {
     LockHandles();
+    uint8_t showDialog = 0;
     if (GetResult() == noErr) {
         const PropertyProcs* property = gPlugin.propertySuite;
         if (property && property->numPropertyProcs >= 2 && property->setPropertyProc)
-            property->setPropertyProc(FourCC("8BIM"), FourCC("wtch"), 0, 1, nullptr);
-        // Reading the image, the analysis and the render arrive with their own
-        // modules; until then a run ends with a clear error, not a silent success.
-        ReportUnexpected(__LINE__, "PluginMain() - Filter rendering is not available in this build.");
-        SetResultError(kNotBuilt);
+            property->setPropertyProc(kHostSignature, propWatchSuspension, 0, 1, nullptr);
+        EstablishStartingParameters();
+        // A replayed descriptor goes over the factory values and decides the dialog.
+        showDialog = *gPlugin.showDialog;
+        if (ReadScriptingDescriptor(gPlugin.filterRecord, &showDialog, gPlugin.hostExecutablePath.c_str()) != 0)
+            SetResultError(paramErr);
     }
+    if (GetResult() == noErr) RunFilter(showDialog != 0);
     if (GetResult() != noErr) LeaveComAndTearDown();
     UnlockHandles();
 }
@@ -193,6 +272,11 @@ void DoContinue() {
 
 void DoFinish() {
     LockHandles();
+    // The parameters of the run go to the host's recording, its registry and
+    // the last-saved file; failures are reported where they happen.
+    WriteScriptingDescriptor(gPlugin.filterRecord);
+    WriteRegistryParameters(gPlugin.filterRecord);
+    SaveLastSavedParameters();
     LeaveComAndTearDown();
     UnlockHandles();
 }
@@ -226,6 +310,7 @@ void Dispatch(int16 selector, void* block) {
         gPlugin.filterRecord = static_cast<FilterRecord*>(block);
         gPlugin.aboutRecord = nullptr;
     }
+    SetProgressHost(known ? gPlugin.filterRecord : nullptr);
     if (!gPlugin.initialised) {
         // An unknown selector's block is not read: its layout is not known.
         OsWindow window = known ? HostWindowOf(selector, block) : OsGetActiveWindow();
@@ -257,6 +342,7 @@ PLUGIN_EXPORT void PluginMain(int16 selector, void* pluginParamBlock, intptr_t* 
     if (!result) return;
     gPlugin.data = data;
     gPlugin.result = result;
+    SetRunResultTarget(result);  // every part of the run reports into the host's result
     OsSetLastError(0);
     try {
         Dispatch(selector, pluginParamBlock);
@@ -269,5 +355,7 @@ PLUGIN_EXPORT void PluginMain(int16 selector, void* pluginParamBlock, intptr_t* 
         } catch (...) {
         }
     }
+    SetProgressHost(nullptr);
+    SetRunResultTarget(nullptr);
     gPlugin.result = nullptr;
 }

@@ -71,11 +71,25 @@ void* PlatformLoadSettingsMenu() {
     return menu;
 }
 
-void* PlatformLoadSplashBitmap() { return nullptr; }
+// The splash picture of the About box is BITMAP resource 2001 of the module: a
+// 24-bit, bottom-up bitmap loaded as a DIB section, so that its pixels can be
+// read back for the preview's texture. A missing bitmap is logged only.
+constexpr int kSplashBitmapId = 2001;
+
+void* PlatformLoadSplashBitmap() {
+    HANDLE bitmap = LoadImageA(static_cast<HINSTANCE>(GetPluginInstance()), MAKEINTRESOURCEA(kSplashBitmapId),
+                               IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION);
+    if (!bitmap)
+        DebugEvent(__LINE__, SYSTEM_ERROR, GetLastError())
+            .Report("PlatformLoadSplashBitmap() - Could not load the splash bitmap (resource %d).", kSplashBitmapId);
+    return bitmap;
+}
 
 void PlatformFreeResources() {
     if (gPlugin.settingsMenu) DestroyMenu(static_cast<HMENU>(gPlugin.settingsMenu));
     gPlugin.settingsMenu = nullptr;
+    if (gPlugin.splashBitmap) DeleteObject(static_cast<HGDIOBJ>(gPlugin.splashBitmap));
+    gPlugin.splashBitmap = nullptr;
 }
 
 // Stand-alone Options entry (a start-menu shortcut calls it through rundll32).

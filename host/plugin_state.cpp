@@ -1,6 +1,8 @@
 // Per-run start-up and tear-down shared by PluginMain and the stand-alone entries.
 #include "host/plugin_state.h"
 
+#include "host/progress.h"
+#include "image/tracked_buffer.h"
 #include "params/user_data_folders.h"
 #include "support/debug_log.h"
 
@@ -17,14 +19,18 @@ void* GetPluginInstance() {
 
 namespace {
 
+// The host's SPBasic of the current call: the filter record's, or the about
+// record's for the about selector.
 SPBasicSuite* BasicSuite() {
-    FilterRecord* record = gPlugin.filterRecord;
     // The record is at least as long as its suite pointer in every host we serve.
-    return record ? record->sSPBasic : nullptr;
+    if (FilterRecord* record = gPlugin.filterRecord) return record->sSPBasic;
+    if (AboutRecord* about = gPlugin.aboutRecord) return about->sSPBasic;
+    return nullptr;
 }
 
 void AcquireHostSuites() {
     SPBasicSuite* basic = BasicSuite();
+    gPlugin.basicSuite = basic;
     if (basic && basic->AcquireSuite) {
         if (!gPlugin.propertySuite) {
             const void* suite = nullptr;
@@ -41,13 +47,17 @@ void AcquireHostSuites() {
 }
 
 void ReleaseHostSuites() {
+    // The suites go back to the SPBasic they came from, even when the run ends
+    // in a call whose block carries none (the about record may hold NULL).
     SPBasicSuite* basic = BasicSuite();
+    if (!basic) basic = gPlugin.basicSuite;
     if (basic && basic->ReleaseSuite) {
         if (gPlugin.errorSuite) basic->ReleaseSuite(ERROR_SUITE_NAME, kErrorSuiteVersion1);
         if (gPlugin.propertySuite) basic->ReleaseSuite(PROPERTY_SUITE_NAME, kPropertySuiteVersion1);
     }
     gPlugin.errorSuite = nullptr;
     gPlugin.propertySuite = nullptr;
+    gPlugin.basicSuite = nullptr;
     gPlugin.suitesAcquired = false;
 }
 
@@ -62,14 +72,18 @@ bool InitializePluginState(int16 selector, OsWindow hostWindow) {
     OpenDebugLog(gPlugin.productTitle, hostWindow);
     MakeUserDataFolder();
     OpenDebugLogFile(LOGGING_THREADED);
-    // Tracked buffers, help, the display adapter line and the host progress
-    // bar join the start-up with their own modules.
+    InitializeBufferUsage();
+    // Help and the display adapter line join the start-up with their modules.
+    InitializeImageEditorProgressBar();
     gPlugin.initialised = true;
     return true;
 }
 
 void TearDownPluginState() {
     if (!gPlugin.initialised) return;
+    ReleaseImageEditorProgressBar();
+    ReportBufferUsage();
+    DeleteBufferUsageSection();
     if (gPlugin.suitesAcquired) ReleaseHostSuites();
     CloseDebugLog();
     gPlugin.initialised = false;

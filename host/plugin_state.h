@@ -27,6 +27,7 @@ struct PluginState {
     bool comInitialised = false;
     bool suitesAcquired = false;
     bool bigDocument = false;  // rectangles in their 32-bit form
+    SPBasicSuite* basicSuite = nullptr;  // the host's SPBasic the two suites came from
     const PropertyProcs* propertySuite = nullptr;
     const ErrorSuite1* errorSuite = nullptr;
     uint32_t uiThreadId = 0;

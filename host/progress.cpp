@@ -75,6 +75,9 @@ bool AdvanceImageEditorProgress(int64_t units) {
     int32_t counted = 0;
     while (gProgress.unitsPerStep > 0 && gProgress.accumulated >= gProgress.unitsPerStep) {
         gProgress.accumulated -= gProgress.unitsPerStep;
+        // Rounding of the step size (and passes that count without being in
+        // the total) must not carry the bar past its end.
+        if (gProgress.stepsDone >= gProgress.totalSteps) continue;
         gProgress.stepsDone++;
         counted++;
     }

@@ -84,7 +84,9 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
-    gScratch = std::string(temp) + "raylume-tests-" + std::to_string(GetCurrentProcessId());
+    // Process ids repeat under Wine: the tick count keeps folders of earlier runs apart.
+    gScratch = std::string(temp) + "raylume-tests-" + std::to_string(GetCurrentProcessId()) + "-" +
+               std::to_string(GetTickCount());
     OsCreateDirectoryTree(gScratch);
 #else
     char pattern[] = "/tmp/raylume-tests-XXXXXX";

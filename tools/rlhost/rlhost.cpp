@@ -1,75 +1,63 @@
 // rlhost: a console host for the real plug-in module. It finds the filter the
-// way an image editor does (the PIPL resource, its 'kind' and '8664'
-// properties), then drives selectors through PluginMain.
+// way an image editor does (a PIPL resource whose 'kind' is '8BFM', the entry
+// point named by its '8664' property), then drives PluginMain through the
+// host simulator, which reports every misuse of the host interface.
 //
-//   rlhost PLUGIN.8bf info     print the property list and the factory parameters
+//   rlhost PLUGIN.8bf info          the property list and the factory parameters
+//   rlhost PLUGIN.8bf about         the about selector on its own
+//   rlhost PLUGIN.8bf run [options] whole filter runs (see Usage)
+//
+// Exit status: 0 fine, 1 usage, 2 the module does not load, 3 no filter
+// property list, 4 no entry point, 5 a selector failed (info only), 6 the
+// host recorded violations, 7 an image file could not be read or written.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "host/host_abi.h"
 #include "host/resource_description.h"
+#include "tools/hostsim/host_simulator.h"
+#include "tools/hostsim/image_files.h"
 
 namespace {
 
-typedef void (*PluginMainProc)(int16 selector, void* block, intptr_t* data, int16* result);
+const char kUsage[] =
+    "usage: rlhost PLUGIN.8bf info\n"
+    "       rlhost PLUGIN.8bf about [--no-basic-suite]\n"
+    "       rlhost PLUGIN.8bf run [options]\n"
+    "options of run:\n"
+    "  --mode N                image mode 1, 3, 10, 11, 16 or 17 (default 3)\n"
+    "  --size WxH              document size (default 256x192)\n"
+    "  --image FILE            document from a PGM, PPM or PFM file (mode from the file)\n"
+    "  --mask                  an elliptic selection\n"
+    "  --transparency          a transparency plane\n"
+    "  --dialog | --no-dialog  call the parameters selector first, or not (default --dialog)\n"
+    "  --cancel-at N           the user cancels from the N-th progress call on\n"
+    "  --no-big-document       no bigDocumentData (16-bit rectangles only)\n"
+    "  --short-record          a 556-byte filter record\n"
+    "  --descriptor-version N  action descriptor suite 3, 2 or 0 (none)\n"
+    "  --no-basic-suite        no SPBasic at all\n"
+    "  --registry FILE         keep persistent registry entries in FILE\n"
+    "  --play-info N           descriptorParameters playInfo 0, 1 or 2\n"
+    "  --replay                hand the descriptor a run wrote to the next run\n"
+    "  --tile WxH              tile size hints (0x0 allowed)\n"
+    "  --repeat N              N runs in one host session\n"
+    "  --output FILE           write the document after the last run\n";
 
-// ---- handles: a pointer to a pointer, as hosts hand them out ----
-struct HostHandle {
-    char* pointer;
-    int32 size;
-    int locks;
-};
-std::map<Handle, HostHandle*> gHandles;
-
-Handle NewHandle(int32 size) {
-    if (size < 0) return nullptr;
-    auto* h = new HostHandle{static_cast<char*>(std::calloc(1, size ? size : 1)), size, 0};
-    Handle handle = reinterpret_cast<Handle>(h);  // first member is the pointer
-    gHandles[handle] = h;
-    return handle;
-}
-void DisposeHandle(Handle handle) {
-    auto it = gHandles.find(handle);
-    if (it == gHandles.end()) return;
-    std::free(it->second->pointer);
-    delete it->second;
-    gHandles.erase(it);
-}
-int32 GetHandleSize(Handle handle) {
-    auto it = gHandles.find(handle);
-    return it == gHandles.end() ? 0 : it->second->size;
-}
-OSErr SetHandleSize(Handle handle, int32 size) {
-    auto it = gHandles.find(handle);
-    if (it == gHandles.end() || size < 0) return -50;
-    char* grown = static_cast<char*>(std::realloc(it->second->pointer, size ? size : 1));
-    if (!grown) return -108;
-    it->second->pointer = grown;
-    it->second->size = size;
-    return 0;
-}
-Ptr LockHandle(Handle handle, Boolean) {
-    auto it = gHandles.find(handle);
-    if (it == gHandles.end()) return nullptr;
-    it->second->locks++;
-    return it->second->pointer;
-}
-void UnlockHandle(Handle handle) {
-    auto it = gHandles.find(handle);
-    if (it != gHandles.end() && it->second->locks > 0) it->second->locks--;
-}
-void RecoverSpace(int32) {}
+// ---- finding the filter ----
 
 std::string CodeText(uint32_t code) {
     std::string text;
     for (int shift = 24; shift >= 0; shift -= 8) text += static_cast<char>((code >> shift) & 0xFF);
     return text;
+}
+
+uint32_t LittleEndian32(const std::vector<uint8_t>& d, size_t at) {
+    return d[at] | d[at + 1] << 8 | d[at + 2] << 16 | static_cast<uint32_t>(d[at + 3]) << 24;
 }
 
 std::string PropertyText(const PiplProperty& p) {
@@ -80,13 +68,10 @@ std::string PropertyText(const PiplProperty& p) {
         return "\"" + std::string(reinterpret_cast<const char*>(d.data() + 1), n) + "\"";
     }
     if ((p.key == kPiplCodeX64 || p.key == kPiplEnableInfo) && !d.empty())
-        return "\"" + std::string(reinterpret_cast<const char*>(d.data())) + "\"";
-    if ((p.key == kPiplKind) && d.size() >= 4) {
-        uint32_t v = d[0] | d[1] << 8 | d[2] << 16 | static_cast<uint32_t>(d[3]) << 24;
-        return "'" + CodeText(v) + "'";
-    }
+        return "\"" + std::string(reinterpret_cast<const char*>(d.data()), strnlen(reinterpret_cast<const char*>(d.data()), d.size())) + "\"";
+    if (p.key == kPiplKind && d.size() >= 4) return "'" + CodeText(LittleEndian32(d, 0)) + "'";
     if (p.key == kPiplVersion && d.size() >= 4) {
-        uint32_t v = d[0] | d[1] << 8 | d[2] << 16 | static_cast<uint32_t>(d[3]) << 24;
+        uint32_t v = LittleEndian32(d, 0);
         std::snprintf(buffer, sizeof(buffer), "%u.%u", v >> 16, v & 0xFFFF);
         return buffer;
     }
@@ -98,11 +83,10 @@ std::string PropertyText(const PiplProperty& p) {
         return buffer;
     }
     if (p.key == kPiplHasTerminology && d.size() >= 15) {
-        uint32_t cls = d[4] | d[5] << 8 | d[6] << 16 | static_cast<uint32_t>(d[7]) << 24;
-        uint32_t evt = d[8] | d[9] << 8 | d[10] << 16 | static_cast<uint32_t>(d[11]) << 24;
         int id = d[12] | d[13] << 8;
-        return "class '" + CodeText(cls) + "' event '" + CodeText(evt) + "' terminology " + std::to_string(id) +
-               " \"" + std::string(reinterpret_cast<const char*>(d.data() + 14)) + "\"";
+        return "class '" + CodeText(LittleEndian32(d, 4)) + "' event '" + CodeText(LittleEndian32(d, 8)) +
+               "' terminology " + std::to_string(id) + " \"" +
+               std::string(reinterpret_cast<const char*>(d.data() + 14), strnlen(reinterpret_cast<const char*>(d.data() + 14), d.size() - 14)) + "\"";
     }
     std::string hex;
     for (uint8_t b : d) {
@@ -113,92 +97,285 @@ std::string PropertyText(const PiplProperty& p) {
     return hex;
 }
 
+struct PiplSearch {
+    std::vector<PiplProperty> properties;
+    int id = -1;
+};
+
+// Hosts list every PIPL resource of a module and take the filters among them.
+BOOL CALLBACK TakePipl(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR context) {
+    auto* search = reinterpret_cast<PiplSearch*>(context);
+    HRSRC resource = FindResourceA(module, name, type);
+    HGLOBAL loaded = resource ? LoadResource(module, resource) : nullptr;
+    const void* bytes = loaded ? LockResource(loaded) : nullptr;
+    std::vector<PiplProperty> properties;
+    if (!bytes ||
+        !ParsePiplResource(static_cast<const uint8_t*>(bytes), SizeofResource(module, resource), properties))
+        return TRUE;
+    const PiplProperty* kind = FindPiplProperty(properties, kPiplKind);
+    if (!kind || kind->data.size() < 4 || LittleEndian32(kind->data, 0) != kPiplKindFilter) return TRUE;
+    search->properties = properties;
+    search->id = IS_INTRESOURCE(name) ? static_cast<int>(reinterpret_cast<uintptr_t>(name)) : -1;
+    return FALSE;  // the first filter is the one
+}
+
+struct Plugin {
+    HMODULE module = nullptr;
+    PluginMainProc entry = nullptr;
+};
+
+// Loads the module, prints its property list and finds the entry. Returns the
+// exit status on failure, 0 on success.
+int LoadFilter(const char* path, bool printProperties, Plugin& plugin) {
+    plugin.module = LoadLibraryA(path);
+    if (!plugin.module) {
+        std::printf("error: cannot load '%s' (error %lu)\n", path, GetLastError());
+        return 2;
+    }
+    std::printf("Plug-in module: %s\n", path);
+    PiplSearch search;
+    EnumResourceNamesA(plugin.module, "PIPL", TakePipl, reinterpret_cast<LONG_PTR>(&search));
+    if (search.properties.empty()) {
+        std::printf("error: no PIPL resource of kind '8BFM' (a filter)\n");
+        return 3;
+    }
+    if (printProperties) {
+        std::printf("PIPL %d: %zu properties\n", search.id, search.properties.size());
+        for (const auto& p : search.properties)
+            std::printf("  '%s' '%s' %3u bytes  %s\n", CodeText(p.vendor).c_str(), CodeText(p.key).c_str(), p.length,
+                        PropertyText(p).c_str());
+    }
+    const PiplProperty* entry = FindPiplProperty(search.properties, kPiplCodeX64);
+    if (!entry || entry->data.empty()) {
+        std::printf("error: the filter has no 64-bit entry point ('8664')\n");
+        return 3;
+    }
+    const std::string entryName(reinterpret_cast<const char*>(entry->data.data()),
+                                strnlen(reinterpret_cast<const char*>(entry->data.data()), entry->data.size()));
+    plugin.entry = reinterpret_cast<PluginMainProc>(GetProcAddress(plugin.module, entryName.c_str()));
+    std::printf("Entry point: %s %s\n", entryName.c_str(), plugin.entry ? "(found)" : "(MISSING)");
+    return plugin.entry ? 0 : 4;
+}
+
+int ReportViolations(const std::vector<std::string>& violations) {
+    for (const auto& v : violations) std::printf("violation: %s\n", v.c_str());
+    if (violations.empty()) {
+        std::printf("rlhost: no violations\n");
+        return 0;
+    }
+    std::printf("rlhost: %zu violation%s\n", violations.size(), violations.size() == 1 ? "" : "s");
+    return 6;
+}
+
+// ---- info ----
+
 const char* const kSlotNames[18] = {
     "Major Version", "Minor Version", "Revision", "Build", "Intensity", "Length", "Angle",
     "Number of Points", "Spike Sharpness", "Color Saturation", "Rainbow Intensity", "Rainbow Frequency",
     "Secondary Spike Intensity", "Soft Flare Intensity", "Effects Only", "Quantity", "Color Hue",
     "Ring Flare Intensity"};
 
-bool ReadPipl(HMODULE module, std::vector<PiplProperty>& properties) {
-    HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(kPiplResourceId), "PIPL");
-    if (!resource) return false;
-    HGLOBAL loaded = LoadResource(module, resource);
-    const void* bytes = loaded ? LockResource(loaded) : nullptr;
-    DWORD size = SizeofResource(module, resource);
-    return bytes && ParsePiplResource(static_cast<const uint8_t*>(bytes), size, properties);
-}
-
-int RunInfo(const char* path) {
-    HMODULE module = LoadLibraryA(path);
-    if (!module) {
-        std::printf("error: cannot load '%s' (error %lu)\n", path, GetLastError());
-        return 2;
-    }
-    std::printf("Plug-in module: %s\n", path);
-    std::vector<PiplProperty> properties;
-    if (!ReadPipl(module, properties)) {
-        std::printf("error: no readable PIPL 16000 resource\n");
-        return 3;
-    }
-    std::printf("PIPL 16000: %zu properties\n", properties.size());
-    for (const auto& p : properties)
-        std::printf("  '%s' '%s' %3u bytes  %s\n", CodeText(p.vendor).c_str(), CodeText(p.key).c_str(), p.length,
-                    PropertyText(p).c_str());
-    const PiplProperty* kind = FindPiplProperty(properties, kPiplKind);
-    const PiplProperty* entry = FindPiplProperty(properties, kPiplCodeX64);
-    if (!kind || kind->data.size() < 4 || std::memcmp(kind->data.data(), "MFB8", 4) != 0 || !entry) {
-        std::printf("error: the module does not describe a 64-bit filter\n");
-        return 3;
-    }
-    std::string entryName(reinterpret_cast<const char*>(entry->data.data()));
-    auto pluginMain = reinterpret_cast<PluginMainProc>(GetProcAddress(module, entryName.c_str()));
-    std::printf("Entry point: %s %s\n", entryName.c_str(), pluginMain ? "(found)" : "(MISSING)");
-    if (!pluginMain) return 4;
-
-    HandleProcs handleProcs = {};
-    handleProcs.version = 1;
-    handleProcs.numHandleProcs = 8;
-    handleProcs.newProc = NewHandle;
-    handleProcs.disposeProc = DisposeHandle;
-    handleProcs.getSizeProc = GetHandleSize;
-    handleProcs.setSizeProc = SetHandleSize;
-    handleProcs.lockProc = LockHandle;
-    handleProcs.unlockProc = UnlockHandle;
-    handleProcs.recoverSpaceProc = RecoverSpace;
-    handleProcs.disposeRegularHandleProc = DisposeHandle;
-    PlatformData platform = {};
-    auto* record = static_cast<FilterRecord*>(std::calloc(1, sizeof(FilterRecord)));
-    record->handleProcs = &handleProcs;
-    record->platformData = &platform;
-    record->hostSig = FourCC("8BIM");
-    record->imageMode = plugInModeRGBColor;
-    intptr_t data = 0;
-    int16 result = 0;
-    pluginMain(filterSelectorParameters, record, &data, &result);
+int RunInfo(const Plugin& plugin) {
+    HostSimulator host(plugin.entry);
+    host.document = MakeSimDocument(plugInModeRGBColor, 64, 64);
+    int16 result = host.Call(filterSelectorParameters);
     std::printf("parameters selector: result %d\n", result);
     int status = result == 0 ? 0 : 5;
-    if (result == 0 && record->parameters && GetHandleSize(record->parameters) >= 36) {
+    const std::vector<uint8_t> parameters = host.HandleBytes(host.Parameters());
+    if (result == 0 && parameters.size() >= 36) {
         int16_t slots[18];
-        std::memcpy(slots, *record->parameters, sizeof(slots));
+        std::memcpy(slots, parameters.data(), sizeof(slots));
         std::printf("Factory parameters (version %d.%d.%d.%d):\n", slots[0], slots[1], slots[2], slots[3]);
         for (int i = 4; i < 18; i++) std::printf("  %-26s %6d\n", kSlotNames[i], slots[i]);
-        std::printf("Show-dialog flag: %d\n", data ? **reinterpret_cast<Handle>(data) : -1);
+        const std::vector<uint8_t> flag = host.HandleBytes(reinterpret_cast<Handle>(host.DataSlot()));
+        std::printf("Show-dialog flag: %d\n", flag.size() == 1 ? flag[0] : -1);
     } else {
         status = 5;
     }
-    result = 0;
-    pluginMain(filterSelectorFinish, record, &data, &result);
+    result = host.Call(filterSelectorFinish);
     std::printf("finish selector: result %d\n", result);
     if (result != 0) status = 5;
-    for (auto& h : gHandles) {
-        if (h.second->locks != 0) {
-            std::printf("error: a handle was left locked %d time(s)\n", h.second->locks);
-            status = 6;
+    host.EndRun();
+    const std::vector<std::string> violations = host.Violations();
+    if (!violations.empty()) return ReportViolations(violations);
+    return status;
+}
+
+// ---- about ----
+
+int RunAbout(const Plugin& plugin, int argc, char** argv) {
+    HostSimulator host(plugin.entry);
+    for (int i = 0; i < argc; i++) {
+        if (std::strcmp(argv[i], "--no-basic-suite") == 0) {
+            host.options.offerBasicSuite = false;
+        } else {
+            std::fprintf(stderr, "rlhost: unknown option '%s'\n%s", argv[i], kUsage);
+            return 1;
         }
     }
-    std::free(record);
-    FreeLibrary(module);
-    return status;
+    RunLog run = host.RunAbout();
+    std::printf("about: %d\n", run.Result(filterSelectorAbout));
+    return ReportViolations(host.Violations());
+}
+
+// ---- run ----
+
+struct RunOptions {
+    int16 mode = plugInModeRGBColor;
+    int32 width = 256;
+    int32 height = 192;
+    std::string image;
+    std::string output;
+    bool mask = false;
+    bool transparency = false;
+    int repeat = 1;
+};
+
+bool ParseSize(const char* text, int32* width, int32* height, int32 minimum) {
+    int w = 0, h = 0;
+    char tail = 0;
+    if (std::sscanf(text, "%dx%d%c", &w, &h, &tail) != 2 || w < minimum || h < minimum) return false;
+    *width = w;
+    *height = h;
+    return true;
+}
+
+bool ParseInt(const char* text, int low, int high, int* value) {
+    char* end = nullptr;
+    long v = std::strtol(text, &end, 10);
+    if (!*text || *end || v < low || v > high) return false;
+    *value = static_cast<int>(v);
+    return true;
+}
+
+// Fills `run` and `host.options`; false (after a message) on a bad command line.
+bool ParseRunOptions(int argc, char** argv, RunOptions& run, HostOptions& options) {
+    for (int i = 0; i < argc; i++) {
+        const std::string option = argv[i];
+        const bool hasValue = i + 1 < argc;
+        const char* value = hasValue ? argv[i + 1] : "";
+        int n = 0;
+        auto bad = [&option](const char* why) {
+            std::fprintf(stderr, "rlhost: %s %s\n", option.c_str(), why);
+            return false;
+        };
+        if (option == "--mode") {
+            if (!ParseInt(value, 0, 64, &n) || !SimModeSupported(static_cast<int16>(n)))
+                return bad("takes 1, 3, 10, 11, 16 or 17");
+            run.mode = static_cast<int16>(n);
+            i++;
+        } else if (option == "--size") {
+            if (!ParseSize(value, &run.width, &run.height, 1)) return bad("takes WIDTHxHEIGHT");
+            i++;
+        } else if (option == "--tile") {
+            int32 w, h;
+            if (!ParseSize(value, &w, &h, 0) || w > 32767 || h > 32767) return bad("takes WIDTHxHEIGHT");
+            options.tileWidth = static_cast<int16>(w);
+            options.tileHeight = static_cast<int16>(h);
+            i++;
+        } else if (option == "--image" || option == "--output" || option == "--registry") {
+            if (!hasValue) return bad("takes a file name");
+            (option == "--image" ? run.image : option == "--output" ? run.output : options.registryFile) = value;
+            i++;
+        } else if (option == "--mask") {
+            run.mask = true;
+        } else if (option == "--transparency") {
+            run.transparency = true;
+        } else if (option == "--dialog") {
+            options.callParameters = true;
+        } else if (option == "--no-dialog") {
+            options.callParameters = false;
+        } else if (option == "--cancel-at") {
+            if (!ParseInt(value, 0, 1 << 30, &n)) return bad("takes a progress call count");
+            options.cancelAtProgressCall = n;
+            i++;
+        } else if (option == "--no-big-document") {
+            options.bigDocument = false;
+        } else if (option == "--short-record") {
+            options.recordSize = static_cast<uint32_t>(kFilterRecordShortHostSize);
+        } else if (option == "--descriptor-version") {
+            if (!ParseInt(value, 0, 3, &n) || n == 1) return bad("takes 3, 2 or 0");
+            options.actionDescriptorVersion = n;
+            i++;
+        } else if (option == "--no-basic-suite") {
+            options.offerBasicSuite = false;
+        } else if (option == "--play-info") {
+            if (!ParseInt(value, 0, 2, &n)) return bad("takes 0, 1 or 2");
+            options.playInfo = static_cast<int16>(n);
+            i++;
+        } else if (option == "--replay") {
+            options.replayDescriptor = true;
+        } else if (option == "--repeat") {
+            if (!ParseInt(value, 1, 100000, &run.repeat)) return bad("takes a count of runs");
+            i++;
+        } else {
+            std::fprintf(stderr, "rlhost: unknown option '%s'\n%s", option.c_str(), kUsage);
+            return false;
+        }
+    }
+    return true;
+}
+
+void PrintRun(int number, const RunLog& run) {
+    int32 continues = 0;
+    int16 lastContinue = 0;
+    for (const SelectorCall& call : run.calls) {
+        if (call.selector == filterSelectorContinue) {
+            continues++;
+            lastContinue = call.result;
+            continue;
+        }
+        if (continues) {
+            std::printf("run %d: continue %d (%d call%s)\n", number, lastContinue, continues, continues == 1 ? "" : "s");
+            continues = 0;
+        }
+        if (call.selector == filterSelectorPrepare)
+            std::printf("run %d: prepare %d (bufferSpace %d, maxSpace %d of %d)\n", number, call.result,
+                        run.bufferSpace, run.maxSpace, run.offeredMaxSpace);
+        else
+            std::printf("run %d: %s %d\n", number, SelectorName(call.selector), call.result);
+    }
+    if (continues)
+        std::printf("run %d: continue %d (%d call%s)\n", number, lastContinue, continues, continues == 1 ? "" : "s");
+    if (!run.Called(filterSelectorFinish)) std::printf("run %d: finish not called\n", number);
+    std::printf("run %d: %d advanceState, %zu progress, %d abort calls%s\n", number, run.advanceStateCalls,
+                run.progress.size(), run.abortCalls, run.cancelled ? ", cancelled" : "");
+    for (const auto& message : run.errorMessages) std::printf("run %d: error text \"%s\"\n", number, message.c_str());
+    if (!run.errorString.empty()) std::printf("run %d: errorString \"%s\"\n", number, run.errorString.c_str());
+    if (run.wroteDescriptor)
+        std::printf("run %d: descriptor written, %zu keys\n", number, run.writtenDescriptor.items.size());
+}
+
+int RunFilter(const Plugin& plugin, int argc, char** argv) {
+    HostSimulator host(plugin.entry);
+    RunOptions run;
+    if (!ParseRunOptions(argc, argv, run, host.options)) return 1;
+    if (!run.image.empty()) {
+        std::string error;
+        if (!ReadImageFile(run.image, host.document, &error)) {
+            std::printf("error: %s\n", error.c_str());
+            return 7;
+        }
+    } else {
+        host.document = MakeSimDocument(run.mode, run.width, run.height);
+        FillSkyPattern(host.document, 1);
+    }
+    if (run.mask) SetEllipticSelection(host.document);
+    if (run.transparency) AddOpaqueTransparency(host.document);
+    std::printf("Document: %d x %d, mode %d (%s), %d plane%s%s%s\n", host.document.width, host.document.height,
+                host.document.mode, SimModeName(host.document.mode), host.document.PlaneCount(),
+                host.document.PlaneCount() == 1 ? "" : "s", host.document.hasMask ? ", selection" : "",
+                host.document.transparency ? ", transparency" : "");
+    for (int i = 1; i <= run.repeat; i++) PrintRun(i, host.RunFilter());
+    if (!run.output.empty()) {
+        std::string error;
+        if (!WriteImageFile(run.output, host.document, &error)) {
+            std::printf("error: %s\n", error.c_str());
+            return 7;
+        }
+        std::printf("Output: %s\n", run.output.c_str());
+    }
+    return ReportViolations(host.Violations());
 }
 
 }  // namespace
@@ -206,10 +383,25 @@ int RunInfo(const char* path) {
 int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IONBF, 0);
     if (argc < 3) {
-        std::fprintf(stderr, "usage: rlhost PLUGIN.8bf info\n");
+        std::fprintf(stderr, "%s", kUsage);
         return 1;
     }
-    if (std::strcmp(argv[2], "info") == 0) return RunInfo(argv[1]);
-    std::fprintf(stderr, "rlhost: unknown scenario '%s'\n", argv[2]);
-    return 1;
+    const std::string scenario = argv[2];
+    if (scenario != "info" && scenario != "run" && scenario != "about") {
+        std::fprintf(stderr, "rlhost: unknown scenario '%s'\n%s", argv[2], kUsage);
+        return 1;
+    }
+    if (scenario == "info" && argc > 3) {
+        std::fprintf(stderr, "%s", kUsage);
+        return 1;
+    }
+    Plugin plugin;
+    const int status = LoadFilter(argv[1], scenario == "info", plugin);
+    if (status != 0) return status;
+    int result = 0;
+    if (scenario == "info") result = RunInfo(plugin);
+    if (scenario == "about") result = RunAbout(plugin, argc - 3, argv + 3);
+    if (scenario == "run") result = RunFilter(plugin, argc - 3, argv + 3);
+    FreeLibrary(plugin.module);
+    return result;
 }

@@ -1,0 +1,120 @@
+// The real module driven by the host simulator in this process: the Win32
+// build of the selector dispatch (COM, the module's resources, the log) under
+// the same strict host as the native tests.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <shlobj.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "host/host_abi.h"
+#include "tests/win/host_test_paths.h"
+#include "tools/hostsim/host_simulator.h"
+
+namespace {
+
+std::string Joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const auto& line : lines) text += "\n  " + line;
+    return text;
+}
+
+// The plug-in's newest log, as narrow text (it is UTF-16, ASCII content).
+std::string NewestLog() {
+    char root[MAX_PATH] = {};
+    SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, root);
+    std::ifstream in(std::string(root) + "\\Corvane\\RaylumePro2\\Logs\\RaylumePro2_00.log", std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string text;
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2) text += bytes[i];
+    return text;
+}
+
+class RealModule : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { module = LoadLibraryA(PluginModulePath().c_str()); }
+    static void TearDownTestSuite() {
+        if (module) FreeLibrary(module);
+        module = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_NE(module, nullptr);
+        entry = reinterpret_cast<PluginMainProc>(GetProcAddress(module, "PluginMain"));
+        ASSERT_NE(entry, nullptr);
+    }
+    static HMODULE module;
+    PluginMainProc entry = nullptr;
+};
+HMODULE RealModule::module = nullptr;
+
+TEST_F(RealModule, AFilterRunCompletesWithoutViolation) {
+    HostSimulator host(entry);
+    host.document = MakeSimDocument(plugInModeRGB48, 300, 200, false, true);
+    RunLog run = host.RunFilter();
+    EXPECT_EQ(run.Result(filterSelectorParameters), noErr);
+    EXPECT_EQ(run.Result(filterSelectorPrepare), noErr);
+    EXPECT_EQ(run.bufferSpace, 16 * (2 * 300 * 200 + 1250000));
+    EXPECT_EQ(run.Result(filterSelectorStart), noErr);
+    EXPECT_EQ(run.Result(filterSelectorFinish), noErr);
+    ASSERT_EQ(run.properties.size(), 1u);
+    EXPECT_EQ(run.properties[0].key, FourCC("wtch"));
+    EXPECT_TRUE(host.Violations().empty()) << Joined(host.Violations());
+    // COM start-up loaded the module's resources without complaint.
+    const std::string log = NewestLog();
+    EXPECT_NE(log.find("ReportBufferUsage(): Current Usage = "), std::string::npos) << log;
+    EXPECT_EQ(log.find("splash bitmap"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Richedit"), std::string::npos) << log;
+}
+
+TEST_F(RealModule, RepeatedRunsWithAnOlderHostKeepWorking) {
+    HostSimulator host(entry);
+    host.document = MakeSimDocument(plugInModeGray32, 50, 40);
+    host.options.recordSize = 556;
+    host.options.actionDescriptorVersion = 2;
+    host.options.tileWidth = 0;
+    host.options.tileHeight = 0;
+    for (int i = 0; i < 3; i++) {
+        RunLog run = host.RunFilter();
+        EXPECT_EQ(run.Result(filterSelectorStart), noErr) << "run " << i;
+        host.options.callParameters = false;
+    }
+    EXPECT_TRUE(host.Violations().empty()) << Joined(host.Violations());
+}
+
+TEST_F(RealModule, StartWithoutHandlesAndUnknownSelectors) {
+    HostSimulator host(entry);
+    host.document = MakeSimDocument(plugInModeRGBColor, 8, 8);
+    EXPECT_EQ(host.Call(99, 7), 7);
+    EXPECT_EQ(host.DataSlot(), 0);
+    EXPECT_EQ(host.Call(filterSelectorStart), -30100);
+    host.EndRun();
+    EXPECT_TRUE(host.Violations().empty()) << Joined(host.Violations());
+}
+
+TEST_F(RealModule, AboutWithAndWithoutSPBasic) {
+    HostSimulator host(entry);
+    EXPECT_EQ(host.RunAbout().Result(filterSelectorAbout), noErr);
+    host.options.offerBasicSuite = false;
+    EXPECT_EQ(host.RunAbout().Result(filterSelectorAbout), noErr);
+    EXPECT_TRUE(host.Violations().empty()) << Joined(host.Violations());
+}
+
+TEST_F(RealModule, BigDocumentsUseTheThirtyTwoBitRectangles) {
+    HostSimulator host(entry);
+    host.document = MakeSimDocument(plugInModeGrayScale, 40000, 10);
+    ASSERT_EQ(host.Call(filterSelectorParameters), noErr);
+    ASSERT_EQ(host.Call(filterSelectorPrepare), noErr);
+    EXPECT_EQ(host.BigDocument()->PluginUsing32BitCoordinates, 1);
+    EXPECT_EQ(host.Run().bufferSpace, 16 * (40000 * 10 + 1250000));
+    host.BigDocument()->outRect32 = VRect{0, 0, 10, 40000};
+    ASSERT_EQ(host.Call(filterSelectorContinue), noErr);
+    EXPECT_EQ(host.BigDocument()->outRect32.right, 0);
+    EXPECT_EQ(host.Call(filterSelectorFinish), noErr);
+    host.EndRun();
+    EXPECT_TRUE(host.Violations().empty()) << Joined(host.Violations());
+}
+
+}  // namespace
