@@ -144,3 +144,64 @@ TEST_F(ProgressTest, DisplayOffTheUserInterfaceThreadIsRefused) {
     EXPECT_TRUE(gCalls.empty());
     EXPECT_TRUE(reports.Contains("DisplayImageEditorProgressBar() - Function was not called from UI thread."));
 }
+
+// ---- the preview pyramid ----
+
+#include "image/color_management.h"
+#include "image/gamma_tables.h"
+
+namespace {
+std::vector<int32_t> gNotifications;
+void Notice(int32_t code) { gNotifications.push_back(code); }
+}  // namespace
+
+TEST(HostPyramid, SixteenLevelsHalvingWithTheirScalesAndTheLevelChoice) {
+    ForceGlobalErrorCode(0);
+    ASSERT_TRUE(InitializeGammaTables());
+    ASSERT_TRUE(InitializeColorManagement(IMAGE_MODE_RGB16, nullptr));
+    Image* host = GetHostImage();
+    ImageRect r = {0, 0, 300, 200};
+    ASSERT_TRUE(CreateImage(host, r, r, IMAGE_MODE_RGB16, GetHostProfile(), false, false));
+    PixelValue grey = {0x404040, 0x404040, 0x404040, 0xFFFFFFFE, PIXEL_KEEP};
+    FillImageRect(host, grey, r);
+    CapturedReports reports;
+    Image* level = nullptr;
+    double sx = 0.5, sy = 0.5;
+    EXPECT_FALSE(GetHostProxyImageInfo(&level, &sx, &sy));
+    EXPECT_TRUE(reports.Contains("GetHostProxyImageInfo() called before HostProxyImage rendered."));
+    EXPECT_FALSE(GetHostProxyImageInfo(nullptr, &sx, &sy));
+    EXPECT_TRUE(reports.Contains("Some boneheaded programmer passed a NULL pointer to GetHostProxyImageInfo()."));
+
+    gNotifications.clear();
+    SetPyramidNotification(Notice);
+    ASSERT_TRUE(BuildHostProxyPyramid(nullptr, false));
+    EXPECT_TRUE(IsHostProxyPyramidComplete());
+    EXPECT_EQ(gNotifications.size(), 16u);  // one per level
+    ASSERT_TRUE(BuildHostProxyPyramid(nullptr, false));
+    EXPECT_EQ(gNotifications.back(), 16);  // already complete
+
+    // A request above 1.0 gives level 0; 0.3 gives the first level below it (0.25).
+    sx = 1.5;
+    sy = 0.1;
+    ASSERT_TRUE(GetHostProxyImageInfo(&level, &sx, &sy));
+    EXPECT_EQ(level->width, 300);
+    EXPECT_EQ(sx, 1.0);
+    sx = sy = 0.3;
+    ASSERT_TRUE(GetHostProxyImageInfo(&level, &sx, &sy));
+    EXPECT_EQ(level->width, 75);
+    EXPECT_EQ(level->height, 50);
+    EXPECT_DOUBLE_EQ(sx, 0.25);
+    sx = sy = 0.0;  // smaller than every level: the last one, at least one pixel
+    ASSERT_TRUE(GetHostProxyImageInfo(&level, &sx, &sy));
+    EXPECT_EQ(level->width, 1);
+    EXPECT_EQ(level->height, 1);
+    // The levels hold the image, linear, for the display.
+    PixelValue v;
+    level->InputImage(level, &v, 0, 0);
+    EXPECT_GT(v.c0, 0u);
+    SetPyramidNotification(nullptr);
+    ReleaseHostImage(nullptr, false);
+    EXPECT_FALSE(IsHostProxyPyramidComplete());
+    ReleaseColorManagement();
+    ReleaseGammaTables();
+}

@@ -628,3 +628,23 @@ TEST_F(PluginSelectors, ARunThatDrawsNothingReturnsEverySampleUnchanged) {
             EXPECT_TRUE(host.document.planes[p] == before[p]) << SimModeName(mode) << " plane " << p;
     }
 }
+
+// A cancel at any progress step ends the run with -128 and no violation, and
+// the host gets its image back as it was.
+TEST_F(PluginSelectors, ACancelAtAnyProgressStepEndsTheRunCleanly) {
+    for (int32 step : {0, 1, 3, 8, 30}) {
+        host.document = MakeSimDocument(plugInModeRGB48, 120, 90);
+        FillSkyPattern(host.document, 4);
+        const auto before = host.document.planes;
+        host.options.cancelAtProgressCall = step;
+        RunLog run = host.RunFilter();
+        if (run.cancelled) {
+            EXPECT_EQ(run.Result(filterSelectorStart), userCanceledErr) << "step " << step;
+            EXPECT_FALSE(run.Called(filterSelectorFinish));
+        } else {
+            EXPECT_EQ(run.Result(filterSelectorStart), noErr) << "step " << step << " lies past the last one";
+        }
+        if (run.cancelled) EXPECT_TRUE(host.document.planes == before) << "step " << step;
+        EXPECT_TRUE(run.violations.empty()) << Joined(run.violations);
+    }
+}
