@@ -14,25 +14,7 @@ target_link_libraries(rlstarfield PUBLIC TIFF::TIFF)
 add_executable(starfield tools/starfield/starfield_main.cpp)
 target_link_libraries(starfield PRIVATE rlstarfield)
 
-add_executable(rl_tests
-  tests/test_main.cpp
-  tests/os_test.cpp
-  tests/debug_log_test.cpp
-  tests/user_folders_test.cpp
-  tests/params_test.cpp
-  tests/resources_test.cpp
-  tests/image_test.cpp
-  tests/thread_pool_test.cpp
-  tests/host_exchange_test.cpp
-  tests/color_management_test.cpp
-  tests/parameter_files_test.cpp
-  tests/light_source_table_test.cpp
-  tests/starfield_test.cpp
-  tests/analysis_test.cpp
-  tests/final_render_test.cpp
-  tests/effects_shapes_test.cpp
-  tests/shape_cache_test.cpp
-)
+add_executable(rl_tests ${RAYLUME_CORE_TEST_SOURCES} tests/starfield_test.cpp)
 target_link_libraries(rl_tests PRIVATE rlcore rlhostabi rlstarfield GTest::gtest)
 add_test(NAME native_core COMMAND rl_tests)
 

@@ -77,26 +77,7 @@ add_library(rlstarfield STATIC tools/starfield/starfield.cpp)
 target_include_directories(rlstarfield PUBLIC ${CMAKE_SOURCE_DIR})
 
 # The portable core's unit tests, run again on the Win32 layer under Wine.
-add_executable(rl_win_tests
-  tests/test_main.cpp
-  tests/os_test.cpp
-  tests/debug_log_test.cpp
-  tests/user_folders_test.cpp
-  tests/params_test.cpp
-  tests/resources_test.cpp
-  tests/image_test.cpp
-  tests/thread_pool_test.cpp
-  tests/host_exchange_test.cpp
-  tests/color_management_test.cpp
-  tests/parameter_files_test.cpp
-  tests/light_source_table_test.cpp
-  tests/analysis_test.cpp
-  tests/final_render_test.cpp
-  tests/effects_shapes_test.cpp
-  tests/shape_cache_test.cpp
-  ${CMAKE_BINARY_DIR}/version.rc
-  image/color_resources.rc
-)
+add_executable(rl_win_tests ${RAYLUME_CORE_TEST_SOURCES} ${CMAKE_BINARY_DIR}/version.rc image/color_resources.rc)
 target_include_directories(rl_win_tests PRIVATE ${RAYLUME_RC_INCLUDES})
 target_link_libraries(rl_win_tests PRIVATE rlcore rlhostabi rlstarfield GTest::gtest ${RAYLUME_STATIC_LINK})
 
