@@ -73,3 +73,5 @@ target_link_libraries(rl_bench PRIVATE rlcore rlstarfield benchmark::benchmark)
 # raylume: the filter from the command line, through the plug-in's own entry point.
 add_executable(raylume tools/raylume/raylume_main.cpp)
 target_link_libraries(raylume PRIVATE rlplugin rlhostsim)
+add_test(NAME native_cli COMMAND ${CMAKE_COMMAND} -DSTARFIELD=$<TARGET_FILE:starfield> -DRAYLUME=$<TARGET_FILE:raylume>
+  -DWORK=${CMAKE_BINARY_DIR} -P ${CMAKE_SOURCE_DIR}/cmake/cli_test.cmake)
