@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <cmath>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -115,6 +116,56 @@ TEST_F(RealModule, BigDocumentsUseTheThirtyTwoBitRectangles) {
     EXPECT_EQ(host.Call(filterSelectorFinish), noErr);
     host.EndRun();
     EXPECT_TRUE(host.Violations().empty()) << Joined(host.Violations());
+}
+
+// The colour path inside the module: Little CMS converts the image for the
+// analysis and the bands for the composite. A bright star on a dark sky comes
+// back with its effects drawn around it, and the sky far from it untouched.
+TEST_F(RealModule, AStarIsFoundAndRenderedThroughTheModulesColourPath) {
+    HostSimulator host(entry);
+    host.document = MakeSimDocument(plugInModeRGB48, 160, 120);
+    host.document.Allocate();
+    for (int32 y = 0; y < 120; y++)
+        for (int32 x = 0; x < 160; x++) {
+            double d2 = (x - 80.25) * (x - 80.25) + (y - 60.5) * (y - 60.5);
+            double v = 400 + 30000 * std::exp(-d2 / (2 * 2.0 * 2.0));
+            for (int32 p = 0; p < 3; p++) host.document.Set(p, x, y, v);
+        }
+    SimDocument before = host.document;
+    host.options.callParameters = false;
+    // Short spikes and no flares, replayed as a recording host would.
+    SimDescriptor d;
+    d.Bool(FourCC("opsO"), false)
+        .UnitFloat(FourCC("qntY"), FourCC("#Prc"), 100)
+        .UnitFloat(FourCC("Intn"), FourCC("#Prc"), 80)
+        .UnitFloat(FourCC("Lngt"), FourCC("#Prc"), 20)
+        .UnitFloat(FourCC("Angl"), FourCC("#Ang"), 0)
+        .Integer(FourCC("numP"), 4)
+        .UnitFloat(FourCC("spsH"), FourCC("#Prc"), 50)
+        .UnitFloat(FourCC("Strt"), FourCC("#Prc"), 0)
+        .UnitFloat(FourCC("H   "), FourCC("#Prc"), 0)
+        .UnitFloat(FourCC("rbwI"), FourCC("#Prc"), 0)
+        .UnitFloat(FourCC("rbwF"), FourCC("#Prc"), 50)
+        .UnitFloat(FourCC("sspI"), FourCC("#Prc"), 0)
+        .UnitFloat(FourCC("sflB"), FourCC("#Prc"), 0)
+        .UnitFloat(FourCC("rflB"), FourCC("#Prc"), 0);
+    host.options.playInfo = PLAY_INFO_SILENT;
+    host.PlayDescriptor(d);
+    RunLog run = host.RunFilter();
+    ASSERT_EQ(run.Result(filterSelectorStart), noErr);
+    EXPECT_TRUE(run.violations.empty()) << Joined(run.violations);
+    SimDocument& after = host.document;
+    // Spikes run along the axes from the star: brighter there than before.
+    EXPECT_GT(after.Get(0, 80, 40), before.Get(0, 80, 40) + 50);
+    EXPECT_GT(after.Get(1, 100, 60), before.Get(1, 100, 60) + 50);
+    // The corners, far from every effect, keep their exact values.
+    size_t unchanged = 0;
+    for (int32 y = 0; y < 4; y++)
+        for (int32 x = 0; x < 4; x++) unchanged += after.Get(2, x, y) == before.Get(2, x, y);
+    EXPECT_EQ(unchanged, 16u);
+    const std::string log = NewestLog();
+    EXPECT_EQ(log.find("Little CMS returned error"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Could not compute color transform"), std::string::npos) << log;
 }
 
 }  // namespace
