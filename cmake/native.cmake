@@ -61,6 +61,7 @@ add_executable(rl_host_tests
   tests/host_selectors_test.cpp
   tests/host_simulator_test.cpp
   tests/host_image_files_test.cpp
+  tests/scripting_test.cpp
 )
 target_link_libraries(rl_host_tests PRIVATE rlplugin rlhostsim GTest::gtest)
 add_test(NAME native_host COMMAND rl_host_tests)

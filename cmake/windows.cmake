@@ -35,6 +35,7 @@ add_library(RaylumePro2 SHARED
   host/plugin_state.cpp
   host/plugin_platform_win32.cpp
   gl/glew_version.cpp
+  ui/settings_menu_win32.cpp
   host/resources.rc
   image/color_resources.rc
 )
@@ -46,7 +47,7 @@ set_source_files_properties(host/resources.rc PROPERTIES
   OBJECT_DEPENDS "${RAYLUME_GENERATED_RESOURCES};${CMAKE_BINARY_DIR}/version.rc")
 target_include_directories(RaylumePro2 PRIVATE ${RAYLUME_RESOURCE_DIR} ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}/host
   ${RAYLUME_RC_INCLUDES})
-target_link_libraries(RaylumePro2 PRIVATE rlcore rlhostabi ${GLEW_STATIC_LIBRARY} opengl32 gdi32 comctl32 ole32
+target_link_libraries(RaylumePro2 PRIVATE rlcore rlhostabi ${GLEW_STATIC_LIBRARY} opengl32 gdi32 comctl32 comdlg32 ole32
   shell32 user32 ${RAYLUME_STATIC_LINK})
 target_link_options(RaylumePro2 PRIVATE -Wl,--kill-at)
 
@@ -107,6 +108,13 @@ add_executable(rl_win_hostsim_tests
   ${CMAKE_BINARY_DIR}/version.rc
 )
 target_link_libraries(rl_win_hostsim_tests PRIVATE rlcore rlhostsim GTest::gtest ${RAYLUME_STATIC_LINK})
+
+# The settings list bound to a real combo box in a bare dialog (needs the display).
+add_executable(rl_win_ui_tests tests/test_main.cpp tests/win/settings_dialog_test.cpp ui/settings_menu_win32.cpp
+  ${CMAKE_BINARY_DIR}/version.rc)
+target_link_libraries(rl_win_ui_tests PRIVATE rlcore rlhostabi GTest::gtest comctl32 comdlg32 ${RAYLUME_STATIC_LINK})
+add_test(NAME wine_ui COMMAND rl_win_ui_tests)
+set_tests_properties(wine_ui PROPERTIES TIMEOUT 300)
 
 set(RAYLUME_WINE_TIMEOUT 300)
 add_test(NAME wine_core COMMAND rl_win_tests)

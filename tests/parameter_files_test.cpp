@@ -212,3 +212,14 @@ TEST_F(ParameterFiles, NamesAndPaths) {
     EXPECT_FALSE(ReadParameterFile(OsJoinPath(parameters, "x.rlp"), block));
     EXPECT_TRUE(reports.Contains("GetUserParametersFolder() failed."));
 }
+
+TEST_F(ParameterFiles, AnOversizedFileIsReadAsItsFirstBlock) {
+    std::string path = OsJoinPath(parameters, "Big.rlp");
+    std::string bytes = Block(0, 0, 0, 6, 44) + std::string(500, 'x');
+    ASSERT_TRUE(WriteWholeFile(path, bytes));
+    void* block = CheckParameterFileInFolder(path);
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(static_cast<int16_t*>(block)[SLOT_INTENSITY], 44);
+    EXPECT_EQ(static_cast<uint8_t*>(block)[254], 0);  // nothing of the excess is kept
+    FreeParameterBlock(block);
+}
