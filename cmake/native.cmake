@@ -38,20 +38,6 @@ add_custom_command(
 target_sources(rlcore PRIVATE ${RAYLUME_GENERATED_DIR}/default_gray_profile.cpp)
 
 # The host simulator: plays an image editor for PluginMain in the same process.
-set(RAYLUME_HOSTSIM_SOURCES
-  tools/hostsim/host_simulator.cpp
-  tools/hostsim/sim_action_descriptors.cpp
-  tools/hostsim/sim_descriptor.cpp
-  tools/hostsim/sim_document.cpp
-  tools/hostsim/sim_guarded_buffer.cpp
-  tools/hostsim/sim_handles.cpp
-  tools/hostsim/sim_image_exchange.cpp
-  tools/hostsim/sim_registry.cpp
-  tools/hostsim/sim_scripting.cpp
-  tools/hostsim/sim_suites.cpp
-  tools/hostsim/sim_traps.cpp
-  tools/hostsim/image_files.cpp
-)
 add_library(rlhostsim STATIC ${RAYLUME_HOSTSIM_SOURCES})
 target_link_libraries(rlhostsim PUBLIC rlhostabi Threads::Threads)
 

@@ -52,20 +52,7 @@ target_link_libraries(RaylumePro2 PRIVATE rlcore rlhostabi ${GLEW_STATIC_LIBRARY
 target_link_options(RaylumePro2 PRIVATE -Wl,--kill-at)
 
 # The host simulator, the same portable library as in the native build.
-add_library(rlhostsim STATIC
-  tools/hostsim/host_simulator.cpp
-  tools/hostsim/sim_action_descriptors.cpp
-  tools/hostsim/sim_descriptor.cpp
-  tools/hostsim/sim_document.cpp
-  tools/hostsim/sim_guarded_buffer.cpp
-  tools/hostsim/sim_handles.cpp
-  tools/hostsim/sim_image_exchange.cpp
-  tools/hostsim/sim_registry.cpp
-  tools/hostsim/sim_scripting.cpp
-  tools/hostsim/sim_suites.cpp
-  tools/hostsim/sim_traps.cpp
-  tools/hostsim/image_files.cpp
-)
+add_library(rlhostsim STATIC ${RAYLUME_HOSTSIM_SOURCES})
 target_link_libraries(rlhostsim PUBLIC rlhostabi)
 
 # rlhost: a console host that loads the real plug-in like an image editor does.
