@@ -7,13 +7,8 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
 raylume_wine_start() {
-  if [ ! -f "$WINEPREFIX/.raylume-ready" ]; then
-    echo "wine: creating the prefix (first run only)"
-    mkdir -p "$WINEPREFIX"
-    timeout 300 wineboot -i >/dev/null 2>&1 || true
-    timeout 120 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 || true
-    touch "$WINEPREFIX/.raylume-ready"
-  fi
+  # The display comes first: a prefix made without one keeps a desktop that
+  # cannot create windows.
   if [ -z "${DISPLAY:-}" ] || [ -n "${RAYLUME_OWN_XVFB:-}" ]; then
     local n=97
     while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
@@ -22,6 +17,14 @@ raylume_wine_start() {
     for _ in $(seq 1 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
     export DISPLAY=":$n"
     export RAYLUME_OWN_XVFB=1
+  fi
+  if [ ! -f "$WINEPREFIX/.raylume-ready" ]; then
+    echo "wine: creating the prefix (first run only)"
+    mkdir -p "$WINEPREFIX"
+    timeout 300 wineboot -i >/dev/null 2>&1 || true
+    timeout 120 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 || true
+    timeout 60 wineserver -w >/dev/null 2>&1 || true
+    touch "$WINEPREFIX/.raylume-ready"
   fi
   wineserver -p >/dev/null 2>&1 || true
   timeout 120 wine cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
