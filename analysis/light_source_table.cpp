@@ -2,6 +2,8 @@
 // rescaling, finalisation, sorting and the table's text lines.
 #include "analysis/light_source_table.h"
 
+#include "image/gamma_tables.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -22,13 +24,6 @@ int32_t TruncToInt32(double value) {
     if (!(value > -2147483648.0)) return value != value ? 0 : INT32_MIN;
     if (value >= 2147483647.0) return INT32_MAX;
     return static_cast<int32_t>(value);
-}
-
-// Round to nearest with ties to even, keeping the low 32 bits.
-uint32_t RoundToLow32(double value) {
-    double rounded = std::nearbyint(value);
-    if (!(std::fabs(rounded) < 9.2e18)) return 0;
-    return static_cast<uint32_t>(static_cast<uint64_t>(static_cast<int64_t>(rounded)));
 }
 
 // Half-width of the duplicate window around a source: the largest radius in
@@ -270,7 +265,7 @@ uint32_t FinalizeLightSourceTable(LightSourceList* table, const volatile uint8_t
         if (Stopped(stop)) return count;
         LightSource& r = records[i];
         const float size = powf(2.0f * r.radius / 256.0f, 1.4f);
-        const uint32_t weight = RoundToLow32(size * (r.brightness / 16777215.0) * 4294967296.0);
+        const uint32_t weight = RoundToU32(size * (r.brightness / 16777215.0) * 4294967296.0);
         r.red = UnitProduct(r.red, weight);
         r.green = UnitProduct(r.green, weight);
         r.blue = UnitProduct(r.blue, weight);
