@@ -1,6 +1,7 @@
 // The analysis task and its section threads.
 #include "analysis/analysis_task.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -38,6 +39,7 @@ struct SectionRecord {
     TrackedBuffer ringParams;
     TrackedBuffer diskShapes;
     TrackedBuffer ringShapes;
+    TrackedBuffer deselected;  // the section's flat-area map (one byte per pixel of its rows)
     int32_t left, top, right, bottom;
     ShapeCache* disks;
     int32_t diskCount;
@@ -53,7 +55,7 @@ struct SectionRecord {
     uint32_t peak;
 };
 
-bool Stopped() { return AnalysisStopFlag != 0; }
+bool Stopped() { return OsFlagIsSet(&AnalysisStopFlag); }
 
 std::vector<SectionSpan> Sections(const Image* image) {
     int32_t count = GetProcessorCount();
@@ -78,6 +80,7 @@ void ReleaseSectionRecord(SectionRecord* record) {
     DeallocateBuffer(&record->ringParams);
     DeallocateBuffer(&record->diskShapes);
     DeallocateBuffer(&record->ringShapes);
+    DeallocateBuffer(&record->deselected);
     ReleaseLightSourceList(&record->list);
     if (record->termination) OsCloseHandle(record->termination);
     record->termination = nullptr;
@@ -157,7 +160,12 @@ uint32_t MeasureSectionPeak(void* raw) {
         for (int32_t x = record->left; x < record->right && !Stopped(); x++) {
             PixelValue p;
             image->InputImage(image, &p, x, y);
-            uint32_t b = LightSourceBrightness(p.c0, p.c1, p.c2);
+            // The analysis images hold colours clipped at full scale, and the
+            // candidates are judged against this peak: measure it on the same
+            // clipped values, so that one over-range float pixel cannot raise
+            // every threshold above the stars.
+            uint32_t b = LightSourceBrightness(p.c0 < COLOR_FULL ? p.c0 : COLOR_FULL, p.c1 < COLOR_FULL ? p.c1 : COLOR_FULL,
+                                               p.c2 < COLOR_FULL ? p.c2 : COLOR_FULL);
             if (p.alpha != 0 && b > peak) peak = b;
         }
         OsInterlockedIncrement(&gAnalysis.progressCount);
@@ -167,20 +175,31 @@ uint32_t MeasureSectionPeak(void* raw) {
     return 0;
 }
 
+// Rows a section also analyses beyond each of its edges. A star that lies
+// across a boundary is judged by both neighbours from the same candidates, in
+// the same order, as one section covering both would judge it; each keeps
+// only the sources whose centre lies in its own rows. So the table does not
+// depend on how many sections there are.
+constexpr int32_t SECTION_OVERLAP_ROWS = 48;
+
 uint32_t AnalyzeSection(void* raw) {
     auto* record = static_cast<SectionRecord*>(raw);
+    Image* image = record->analysisImage;
+    const int32_t first = std::max(image->imageRect.top, record->top - SECTION_OVERLAP_ROWS);
+    const int32_t last = std::min(image->imageRect.bottom, record->bottom + SECTION_OVERLAP_ROWS);
     AnalyzerContext context = {record->analysisImage, record->disks,      record->diskCount, record->rings,
                                record->ringCount,     &record->list,      &LightSourceTable, record->scale,
-                               gAnalysis.peak,        gAnalysis.tableMutex, &AnalysisStopFlag};
-    Image* image = record->analysisImage;
-    for (int32_t y = record->top; y < record->bottom && !Stopped(); y++) {
+                               gAnalysis.peak,        &AnalysisStopFlag,
+                               static_cast<uint8_t*>(record->deselected.pointer), first, last};
+    for (int32_t y = first; y < last && !Stopped(); y++) {
         for (int32_t x = record->left; x < record->right && !Stopped(); x++) {
             PixelValue p;
             image->InputImage(image, &p, x, y);
-            if (IsCandidate(p, gAnalysis.peak)) AnalyzeCandidate(&context, x, y);
+            if (IsCandidate(p, gAnalysis.peak) && !IsDeselected(&context, x, y)) AnalyzeCandidate(&context, x, y);
         }
-        OsInterlockedIncrement(&gAnalysis.progressCount);
+        if (y >= record->top && y < record->bottom) OsInterlockedIncrement(&gAnalysis.progressCount);
     }
+    KeepLightSourcesInRows(&record->list, record->top, record->bottom);
     SortLightSourcesByY(&record->list);
     OsSetEvent(record->termination);
     return 0;
@@ -228,11 +247,16 @@ int32_t SpawnAnalysisThreadsAndWait(OsThreadProc procedure, SectionRecord* recor
     return result;
 }
 
+// The quarter-resolution analysis image's rectangle.
+ImageRect QuarterRect(const ImageRect& r) {
+    return ImageRect{(r.left + 3) / 4, (r.top + 3) / 4, (r.right + 3) / 4, (r.bottom + 3) / 4};
+}
+
 bool CreateAnalysisImage(const Image* host, bool quarter) {
     Image* image = &gAnalysis.analysisImage;
     ImageRect r = host->imageRect;
     if (quarter) {
-        r = ImageRect{(r.left + 3) / 4, (r.top + 3) / 4, (r.right + 3) / 4, (r.bottom + 3) / 4};
+        r = QuarterRect(r);
         if (!CreateImage(image, r, r, IMAGE_MODE_RGB16, host->profile, true, false)) return false;
         if (!ResampleImage(host, image, &AnalysisStopFlag)) return false;
         return ConvertColorOf(image, GetLinearWorkingProfile());
@@ -258,7 +282,7 @@ uint32_t LightSourceAnalysisTask(void*) {
 }  // namespace
 
 uint32_t GetPeakBrightness() { return gAnalysis.peak; }
-int32_t GetAnalysisProgressCount() { return gAnalysis.progressCount; }
+int32_t GetAnalysisProgressCount() { return __atomic_load_n(&gAnalysis.progressCount, __ATOMIC_RELAXED); }
 int32_t GetAnalysisProgressTotal() { return gAnalysis.progressTotal; }
 OsHandle GetAnalysisCompleteEvent() { return gAnalysis.completeEvent; }
 void SetAnalysisErrorHook(AnalysisErrorHook hook) { gAnalysis.onError = hook; }
@@ -311,6 +335,18 @@ int32_t AnalyzeImageSections(Image* analysisImage, float scale) {
         records[i].bottom = spans[static_cast<size_t>(i)].bottom;
         records[i].scale = scale;
         records[i].analysisImage = analysisImage;
+        if (result == 0) {
+            const int32_t first = std::max(analysisImage->imageRect.top, records[i].top - SECTION_OVERLAP_ROWS);
+            const int32_t last = std::min(analysisImage->imageRect.bottom, records[i].bottom + SECTION_OVERLAP_ROWS);
+            uint64_t bytes = static_cast<uint64_t>(last - first) *
+                             static_cast<uint64_t>(records[i].right - records[i].left);
+            if (bytes && ReallocateBuffer(bytes, &records[i].deselected) != 0) {
+                ReportUnexpected(__LINE__, "Thread %d: Could not allocate the flat-area map.", i);
+                result = -108;
+            } else if (bytes) {
+                std::memset(records[i].deselected.pointer, 0, bytes);
+            }
+        }
     }
     if (result == 0 && !Stopped() && count > 0) result = SpawnAnalysisThreadsAndWait(AnalyzeSection, records, count);
     if (result == 0 && !Stopped()) {
@@ -347,7 +383,7 @@ int32_t RunLightSourceAnalysis(const Image* hostImage) {
     }
     if (!Stopped()) {
         bool created = CreateAnalysisImage(&host, false);
-        ScaleLightSourceTable(&LightSourceTable, 4.0f);
+        MapLightSourceTable(&LightSourceTable, QuarterRect(host.imageRect), host.imageRect, 4.0f);
         if (!created) {
             ReleaseAnalysisImage();
             int16_t code = GetGlobalErrorCode();
@@ -362,7 +398,7 @@ int32_t RunLightSourceAnalysis(const Image* hostImage) {
 }
 
 void StartLightSourceAnalysis(const Image* hostImage) {
-    AnalysisStopFlag = 0;
+    OsStoreFlag(&AnalysisStopFlag, 0);
     gAnalysis.hostImage = hostImage;
     ReleaseLightSourceList(&LightSourceTable);
     InitializeLightSourceList(&LightSourceTable);
@@ -385,7 +421,7 @@ void StartLightSourceAnalysis(const Image* hostImage) {
 }
 
 void StopLightSourceAnalysis() {
-    AnalysisStopFlag = 1;
+    OsStoreFlag(&AnalysisStopFlag, 1);
     if (gAnalysis.completeEvent) {
         OsWaitForSingleObject(gAnalysis.completeEvent, OS_INFINITE);
         OsCloseHandle(gAnalysis.completeEvent);

@@ -6,6 +6,7 @@
 // profile. Every image read is tested against the analysis image first.
 #include "analysis/light_source_analysis.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -283,9 +284,7 @@ bool MeasureEdgeRadii(AnalyzerContext* c, int32_t x, int32_t y, float radii[8]) 
         if (ended || colourChanged) continue;
         // A flat area of the source's own colour at least a ray long: nothing
         // to measure here; deselect it so no later candidate in it is analysed.
-        if (c->tableMutex) OsWaitForSingleObject(c->tableMutex, OS_INFINITE);
         FloodFillDeselect(c, x, y, centre);
-        if (c->tableMutex) OsReleaseMutex(c->tableMutex);
         for (int j = 0; j < 8; j++) radii[j] = -1.0f;
         return false;
     }
@@ -559,42 +558,66 @@ int32_t ClassifyProfile(AnalyzerContext* c, const QuarterPosition& centre, float
     return star ? 1 : 0;
 }
 
+bool IsDeselected(const AnalyzerContext* c, int32_t x, int32_t y) {
+    if (!c->deselected || y < c->rowsTop || y >= c->rowsBottom) return false;
+    const ImageRect& r = c->image->imageRect;
+    if (x < r.left || x >= r.right) return false;
+    return c->deselected[static_cast<int64_t>(y - c->rowsTop) * (r.right - r.left) + (x - r.left)] != 0;
+}
+
 bool FloodFillDeselect(AnalyzerContext* c, int32_t seedX, int32_t seedY, const PixelValue& ref) {
     struct Point {
         int32_t x, y;
     };
     const PixelValue deselect = {PIXEL_KEEP, PIXEL_KEEP, PIXEL_KEEP, PIXEL_KEEP, 0};
     Image* image = c->image;
+    const int64_t width = image->imageRect.right - image->imageRect.left;
     auto similar = [&](const PixelValue& p) {
         auto near = [](uint32_t v, uint32_t r) { return (v > r ? v - r : r - v) <= (r >> 3); };
         return near(p.c0, ref.c0) && near(p.c1, ref.c1) && near(p.c2, ref.c2);
     };
+    // With a section map the fill stays in the section's rows and marks the
+    // map; the image itself is only read.
+    auto inArea = [&](int32_t x, int32_t y) {
+        return Inside(image, x, y) && (!c->deselected || (y >= c->rowsTop && y < c->rowsBottom));
+    };
+    auto mark = [&](int32_t x, int32_t y) {
+        if (c->deselected)
+            c->deselected[static_cast<int64_t>(y - c->rowsTop) * width + (x - image->imageRect.left)] = 1;
+        else
+            image->OutputImage(image, &deselect, x, y);
+    };
+    if (!inArea(seedX, seedY)) return true;
     TrackedBuffer stack;
     size_t count = 0;
     bool ok = true;
-    image->OutputImage(image, &deselect, seedX, seedY);
+    mark(seedX, seedY);
     Point current = {seedX, seedY};
     for (;;) {
         const int32_t steps[4][2] = {{1, 0}, {0, 1}, {-1, 0}, {0, -1}};
         for (const auto& s : steps) {
             int32_t nx = current.x + s[0], ny = current.y + s[1];
-            if (!Inside(image, nx, ny)) continue;
+            if (!inArea(nx, ny) || IsDeselected(c, nx, ny)) continue;
             PixelValue p;
             image->InputImage(image, &p, nx, ny);
             if (p.mask == 0 || !similar(p)) continue;
-            image->OutputImage(image, &deselect, nx, ny);
-            if ((count + 1) * sizeof(Point) > stack.size &&
-                ReallocateBufferPreserveContents(stack.size + 0x40000, &stack) != 0) {
-                SetGlobalErrorCode(-108);
-                DebugEvent(__LINE__, USER_MESSAGE)
-                    .Report(OS_MB_ICONERROR, "Error - Exiting Plug-in", "Unable to allocate memory for a flood fill list.");
-                ok = false;
-                break;
+            mark(nx, ny);
+            if ((count + 1) * sizeof(Point) > stack.size) {
+                // Grows by half again (at least 0x40000 bytes), so a large
+                // area is not copied over and over.
+                uint64_t grown = stack.size + std::max<uint64_t>(0x40000, stack.size / 2);
+                if (ReallocateBufferPreserveContents(grown, &stack) != 0) {
+                    SetGlobalErrorCode(-108);
+                    DebugEvent(__LINE__, USER_MESSAGE)
+                        .Report(OS_MB_ICONERROR, "Error - Exiting Plug-in", "Unable to allocate memory for a flood fill list.");
+                    ok = false;
+                    break;
+                }
             }
             static_cast<Point*>(stack.pointer)[count++] = Point{nx, ny};
         }
         if (!ok || count == 0) break;
-        if (c->stop && *c->stop) break;
+        if (OsFlagIsSet(c->stop)) break;
         current = static_cast<Point*>(stack.pointer)[--count];
     }
     DeallocateBuffer(&stack);
@@ -655,7 +678,7 @@ void AnalyzeCandidate(AnalyzerContext* c, int32_t x, int32_t y) {
     if (!Inside(c->image, centre.x, centre.y)) return;
     int32_t state = ClassifyProfile(c, centre, r);
     PixelValue at = Read(c, centre.x, centre.y);
-    if (at.mask < 0x7FFFFFFFu || at.alpha == 0) return;
+    if (at.mask < 0x7FFFFFFFu || at.alpha == 0 || IsDeselected(c, centre.x, centre.y)) return;
     if (c->scale > 0.25f || r > 4.0f) {
         LightSourceCentre where = {centre.x, centre.xQuarter, centre.y, centre.yQuarter};
         AddLightSource(c->table, c->list, where, r, r * r, brightness, R, G, B, state);

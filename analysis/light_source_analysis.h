@@ -25,9 +25,18 @@ struct AnalyzerContext {
     const LightSourceList* table;  // sources of earlier passes (may be null)
     float scale;                   // pass scale: 0.25 or 1.0
     uint32_t peak;                 // peak brightness P of the host image
-    OsHandle tableMutex;           // serialises flood fills
     const volatile uint8_t* stop;  // the analysis stop flag
+    // Flat areas the section has deselected: one byte per pixel of the
+    // section's own rows (rowsTop..rowsBottom, image width), 1 = deselected.
+    // Each section owns its rows, so no thread ever reads what another is
+    // writing and the outcome never depends on which thread runs first.
+    // Null: deselection writes the analysis image's mask (one thread only).
+    uint8_t* deselected;
+    int32_t rowsTop, rowsBottom;
 };
+
+// True when the section has deselected (x, y) as part of a flat area.
+bool IsDeselected(const AnalyzerContext* context, int32_t x, int32_t y);
 
 typedef ShapePosition QuarterPosition;
 
@@ -37,7 +46,8 @@ bool GenerateDiskShape(ShapeCache* cache, int32_t a, int32_t b);
 bool GenerateRingShape(ShapeCache* cache, int32_t a, int32_t b);
 
 // A pixel that passes the candidate test: selected, not transparent, and at
-// least a quarter of the peak brightness.
+// least a quarter of the peak brightness. (The section also skips the pixels
+// it deselected: IsDeselected.)
 bool IsCandidate(const PixelValue& pixel, uint32_t peak);
 void AnalyzeCandidate(AnalyzerContext* context, int32_t x, int32_t y);
 
@@ -57,6 +67,8 @@ bool FitDiskToSource(AnalyzerContext* context, QuarterPosition* centre, float* r
 bool AdjustRadius(AnalyzerContext* context, const QuarterPosition& centre, float* r);
 bool AdjustCenter(AnalyzerContext* context, QuarterPosition* centre, float r);
 int32_t ClassifyProfile(AnalyzerContext* context, const QuarterPosition& centre, float r);
+// Deselects the 4-connected area of colours within 1/8 of `reference` around
+// (x, y), within the section's own rows.
 bool FloodFillDeselect(AnalyzerContext* context, int32_t x, int32_t y, const PixelValue& reference);
 
 // Moves a quarter-pixel position by quarter steps, carrying into the pixel.

@@ -2,8 +2,6 @@
 // rescaling, finalisation, sorting and the table's text lines.
 #include "analysis/light_source_table.h"
 
-#include "image/gamma_tables.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -11,12 +9,13 @@
 
 #include "image/fixed_point.h"
 #include "support/debug_log.h"
+#include "support/os.h"
 
 LightSourceList LightSourceTable;
 
 namespace {
 
-bool Stopped(const volatile uint8_t* stop) { return stop && *stop != 0; }
+bool Stopped(const volatile uint8_t* stop) { return OsFlagIsSet(stop); }
 
 // Conversion toward zero, held to the int32 range (an empty list's minY of
 // 2147483647 must survive a rescale).
@@ -65,7 +64,9 @@ bool OverlapsEarlierPass(const LightSourceList* table, const LightSource& candid
 }
 
 // Marks the section records the candidate overlaps; outgrown ones take its
-// measurements when it is shown automatically. True when any overlapped.
+// measurements when it is shown automatically. A candidate that outgrows
+// several records replaces the first of them and the others are dropped, so
+// that one star never stays in the list twice. True when any overlapped.
 bool MatchSectionRecords(LightSourceList* list, const LightSource& candidate) {
     if (list->count == 0) return false;
     const int32_t window = WindowFor(list->maxRadius, candidate.radius);
@@ -75,28 +76,37 @@ bool MatchSectionRecords(LightSourceList* list, const LightSource& candidate) {
     // strictly, y order: walk to the first one inside the window.
     uint32_t first = 0;
     while (first < list->count && static_cast<int64_t>(records[first].y) < low) ++first;
-    bool matched = false;
+    bool matched = false, replaced = false;
+    uint32_t kept = first;
     for (uint32_t j = first; j < list->count; ++j) {
         LightSource& g = records[j];
         const int64_t dy = static_cast<int64_t>(g.y) - candidate.y;
         const int64_t dx = static_cast<int64_t>(g.x) - candidate.x;
-        if (dy > window || dy < -window || dx > window || dx < -window) continue;
-        if (!LightSourcesOverlap(g, candidate)) continue;
-        matched = true;
-        if (candidate.state == LIGHT_SOURCE_AUTO && candidate.radiusSquared > g.radiusSquared) {
-            g.x = candidate.x;
-            g.xQuarter = candidate.xQuarter;
-            g.y = candidate.y;
-            g.yQuarter = candidate.yQuarter;
-            g.radius = candidate.radius;
-            g.radiusSquared = candidate.radiusSquared;
-            g.brightness = candidate.brightness;
-            g.red = candidate.red;
-            g.green = candidate.green;
-            g.blue = candidate.blue;
-            NoteRecord(list, candidate.radius, candidate.y);
+        bool drop = false;
+        if (dy <= window && dy >= -window && dx <= window && dx >= -window && LightSourcesOverlap(g, candidate)) {
+            matched = true;
+            if (candidate.state == LIGHT_SOURCE_AUTO && candidate.radiusSquared > g.radiusSquared) {
+                if (replaced) {
+                    drop = true;
+                } else {
+                    g.x = candidate.x;
+                    g.xQuarter = candidate.xQuarter;
+                    g.y = candidate.y;
+                    g.yQuarter = candidate.yQuarter;
+                    g.radius = candidate.radius;
+                    g.radiusSquared = candidate.radiusSquared;
+                    g.brightness = candidate.brightness;
+                    g.red = candidate.red;
+                    g.green = candidate.green;
+                    g.blue = candidate.blue;
+                    NoteRecord(list, candidate.radius, candidate.y);
+                    replaced = true;
+                }
+            }
         }
+        if (!drop) records[kept++] = records[j];
     }
+    list->count = kept;
     return matched;
 }
 
@@ -236,6 +246,20 @@ int ReserveLightSources(LightSourceList* table, uint32_t count) {
     return result;
 }
 
+void KeepLightSourcesInRows(LightSourceList* list, int32_t top, int32_t bottom) {
+    LightSource* records = LightSourceRecords(list);
+    uint32_t kept = 0;
+    list->maxRadius = 0.0f;
+    list->minY = LIGHT_SOURCE_NO_MIN_Y;
+    list->maxY = 0;
+    for (uint32_t i = 0; i < list->count; ++i) {
+        if (records[i].y < top || records[i].y >= bottom) continue;
+        records[kept++] = records[i];
+        NoteRecord(list, records[i].radius, records[i].y);
+    }
+    list->count = kept;
+}
+
 void ScaleLightSourceTable(LightSourceList* table, float scale) {
     LightSource* records = LightSourceRecords(table);
     for (uint32_t i = 0; i < table->count; ++i) {
@@ -254,39 +278,92 @@ void ScaleLightSourceTable(LightSourceList* table, float scale) {
     table->maxY = TruncToInt32(static_cast<float>(table->maxY) * scale) + 1;
 }
 
+void MapLightSourceTable(LightSourceList* table, const ImageRect& from, const ImageRect& to, float radiusScale) {
+    const double fromWidth = from.right - from.left, fromHeight = from.bottom - from.top;
+    if (!(fromWidth > 0) || !(fromHeight > 0)) return;
+    // Pixel centres map to pixel centres: a pixel of the reduced image stands
+    // for the block of full-resolution pixels it averages, whose centre lies
+    // half a block in, whatever the rectangles' alignment.
+    const double sx = (to.right - to.left) / fromWidth, sy = (to.bottom - to.top) / fromHeight;
+    auto map = [](int32_t integer, int32_t quarter, int32_t fromOrigin, int32_t toOrigin, double s, int32_t* outInteger,
+                  int32_t* outQuarter) {
+        const double at = integer + quarter / 4.0;
+        const double mapped = toOrigin + (at - fromOrigin + 0.5) * s - 0.5;
+        const double q = std::floor(mapped * 4.0 + 0.5);
+        const int32_t quarters = TruncToInt32(q);
+        *outInteger = static_cast<int32_t>(std::floor(quarters / 4.0));
+        *outQuarter = quarters - *outInteger * 4;
+    };
+    LightSource* records = LightSourceRecords(table);
+    for (uint32_t i = 0; i < table->count; ++i) {
+        LightSource& r = records[i];
+        r.radius = r.radius * radiusScale;
+        r.radiusSquared = r.radius * r.radius;
+        map(r.x, r.xQuarter, from.left, to.left, sx, &r.x, &r.xQuarter);
+        map(r.y, r.yQuarter, from.top, to.top, sy, &r.y, &r.yQuarter);
+    }
+    table->maxRadius = table->maxRadius * radiusScale;
+    if (table->count == 0) {
+        table->minY = LIGHT_SOURCE_NO_MIN_Y;
+        table->maxY = 0;
+        return;
+    }
+    table->minY = TruncToInt32(std::floor(to.top + (table->minY - from.top) * sy));
+    table->maxY = TruncToInt32(std::floor(to.top + (table->maxY - from.top + 1) * sy));
+}
+
 uint32_t FinalizeLightSourceTable(LightSourceList* table, const volatile uint8_t* stop) {
     LightSource* records = LightSourceRecords(table);
     const uint32_t count = table->count;
 
     // Weight each colour by the source's size (diameter over 256, to the
-    // power 1.4) and its brightness as a fraction of full scale.
-    uint32_t largest = 0;
+    // power 1.4) and its brightness as a fraction of full scale. Sources wider
+    // than 256 pixels weigh more than 1.0: the weighted colours are kept in 64
+    // bits until the largest visible one is known, so that a big bright
+    // source cannot wrap to a faint one. Only their ratios matter.
+    TrackedBuffer weighted;
+    if (ReallocateBuffer(static_cast<uint64_t>(count) * 3 * sizeof(uint64_t), &weighted) != 0) {
+        ReportUnexpected(__LINE__, "FinalizeLightSourceTable() - No memory to weigh %u light sources.", count);
+        return count;
+    }
+    auto* colours = static_cast<uint64_t*>(weighted.pointer);
+    uint64_t largest = 0;
     for (uint32_t i = 0; i < count; ++i) {
-        if (Stopped(stop)) return count;
-        LightSource& r = records[i];
+        if (Stopped(stop)) {
+            DeallocateBuffer(&weighted);
+            return count;
+        }
+        const LightSource& r = records[i];
         const float size = powf(2.0f * r.radius / 256.0f, 1.4f);
-        const uint32_t weight = RoundToU32(size * (r.brightness / 16777215.0) * 4294967296.0);
-        r.red = UnitProduct(r.red, weight);
-        r.green = UnitProduct(r.green, weight);
-        r.blue = UnitProduct(r.blue, weight);
-        if (r.state != LIGHT_SOURCE_HIDDEN) largest = std::max({largest, r.red, r.green, r.blue});
+        const double w = static_cast<double>(size) * (r.brightness / 16777215.0) * 4294967296.0;
+        const uint64_t weight = w > 0.0 ? static_cast<uint64_t>(std::nearbyint(w)) : 0;
+        const uint32_t channels[3] = {r.red, r.green, r.blue};
+        for (int k = 0; k < 3; k++) {
+            const uint64_t product = static_cast<uint64_t>((static_cast<unsigned __int128>(channels[k]) * weight) >> 32);
+            colours[3 * i + k] = product;
+            if (r.state != LIGHT_SOURCE_HIDDEN) largest = std::max(largest, product);
+        }
     }
 
     // The largest channel of a visible source becomes full scale.
     for (uint32_t i = 0; i < count; ++i) {
-        if (Stopped(stop)) return count;
+        if (Stopped(stop)) {
+            DeallocateBuffer(&weighted);
+            return count;
+        }
         LightSource& r = records[i];
         uint32_t* channels[3] = {&r.red, &r.green, &r.blue};
-        for (uint32_t* c : channels) {
+        for (int k = 0; k < 3; k++) {
             if (largest == 0) {
-                *c = UNIT_ONE;
+                *channels[k] = UNIT_ONE;
             } else {
-                const uint64_t scaled = (static_cast<uint64_t>(*c) << 32) / largest;
-                *c = static_cast<uint32_t>(std::min<uint64_t>(scaled, UNIT_ONE));
+                const unsigned __int128 scaled = (static_cast<unsigned __int128>(colours[3 * i + k]) << 32) / largest;
+                *channels[k] = scaled < UNIT_ONE ? static_cast<uint32_t>(scaled) : UNIT_ONE;
             }
         }
         r.brightness = LightSourceBrightness(r.red, r.green, r.blue);
     }
+    DeallocateBuffer(&weighted);
     if (Stopped(stop)) return count;
     SortLightSourcesByBrightness(table);
     return count;

@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "image/image.h"
 #include "image/tracked_buffer.h"
 
 enum LightSourceState : int32_t {
@@ -113,9 +114,19 @@ void MergeSectionList(LightSourceList* table, const LightSourceList* list, const
 // the table. 0, or the allocation error code (reported).
 int ReserveLightSources(LightSourceList* table, uint32_t count);
 
+// Drops the records whose centre row lies outside top..bottom − 1 and
+// recomputes the list's radius and row range.
+void KeepLightSourcesInRows(LightSourceList* list, int32_t top, int32_t bottom);
+
 // Rescales centres, radii and the y range by `scale` (4 between the
 // quarter-resolution and the full-resolution pass).
 void ScaleLightSourceTable(LightSourceList* table, float scale);
+// Moves the sources found on a reduced copy of an image (`from`, its image
+// rectangle) to the image itself (`to`): each centre goes to the centre of
+// the block of pixels its pixel averages, exact to the quarter pixel and
+// independent of the rectangles' alignment; radii are multiplied by
+// `radiusScale`; the y range follows.
+void MapLightSourceTable(LightSourceList* table, const ImageRect& from, const ImageRect& to, float radiusScale);
 
 // The final normalisation after the last pass: each colour is weighted by the
 // source's size and brightness, all colours are scaled so that the largest

@@ -13,6 +13,7 @@
 #include "host/progress.h"
 #include "image/blend.h"
 #include "image/color_management.h"
+#include "image/composite.h"
 #include "image/fixed_point.h"
 #include "support/debug_log.h"
 #include "support/run_result.h"
@@ -48,7 +49,7 @@ bool DrawPass(Image* band, const ImageRect& bandRect, const ParameterSet& p, con
     uint32_t ringFactor = static_cast<uint32_t>(
         static_cast<double>(p.ringFlareIntensity) / 100.0 * p.ringFlareIntensity / 100.0 * 4294967294.0);
     for (uint32_t i = 0; i < table->count; i++) {
-        if (RenderAbortFlag) return true;
+        if (OsFlagIsSet(&RenderAbortFlag)) return true;
         uint32_t I = 0;
         if (SelectLightSource(sources[i], threshold, &I) && I > EffectThreshold) {
             uint32_t rgb[3] = {sources[i].red, sources[i].green, sources[i].blue};
@@ -88,7 +89,7 @@ uint32_t RenderEffectsBand(void* raw) {
         ReleaseImage(&band);
         return 0;
     }
-    if (GetGlobalErrorCode() != 0 || RenderAbortFlag) {
+    if (GetGlobalErrorCode() != 0 || OsFlagIsSet(&RenderAbortFlag)) {
         ReleaseImage(&band);
         return 0;
     }
@@ -99,18 +100,9 @@ uint32_t RenderEffectsBand(void* raw) {
         PixelValue black = {0, 0, 0, PIXEL_KEEP, PIXEL_KEEP};
         FillImageRect(working, black, area);
     }
-    PixelValue s, d;
-    for (int32_t y = area.top; y < area.bottom; y++) {
-        for (int32_t x = area.left; x < area.right; x++) {
-            band.InputImage(&band, &s, x, y);
-            // No effect here: the image pixel is left exactly as it was, so
-            // that faint shadows away from every effect keep their values.
-            if ((s.c0 | s.c1 | s.c2) == 0) continue;
-            working->InputImage(working, &d, x, y);
-            BlendPixel(&d, s, BLEND_SCREEN);
-            working->OutputImage(working, &d, x, y);
-        }
-    }
+    // The screen is computed in the image's own precision: it only brightens,
+    // and pixels the effects leave black keep their bytes.
+    if (!ScreenCompositeImage(working, &band, area)) SetGlobalErrorCode(-108);
     ReleaseImage(&band);
     return 0;
 }
@@ -173,7 +165,7 @@ void ColourLightSource(uint32_t rgb[3], const ParameterSet& p) {
 
 bool DrawEffectsIntoBand(Image* band, const ImageRect& bandRect, const ParameterSet& p, const LightSourceList* table,
                          bool gray) {
-    if (RenderAbortFlag) return false;
+    if (OsFlagIsSet(&RenderAbortFlag)) return false;
     PixelValue black = {0, 0, 0, kMax, kMax};
     if (!FillImageRect(band, black, IntersectImageRect(bandRect, band->imageRect))) return false;
     uint32_t threshold = QuantityThreshold(p.quantity);
@@ -184,7 +176,7 @@ bool DrawEffectsIntoBand(Image* band, const ImageRect& bandRect, const Parameter
                    {SOFT_FLARE_SHAPE, p.softFlareIntensity > 0},
                    {RING_FLARE_SHAPE, p.ringFlareIntensity > 0}};
     for (const Pass& pass : passes) {
-        if (RenderAbortFlag || GetGlobalErrorCode() == -128) return true;
+        if (OsFlagIsSet(&RenderAbortFlag) || GetGlobalErrorCode() == -128) return true;
         if (!pass.enabled) {
             if (table->count && !Advance(table->count)) return true;
             continue;
@@ -196,7 +188,7 @@ bool DrawEffectsIntoBand(Image* band, const ImageRect& bandRect, const Parameter
 
 int16_t RenderEffectsIntoImage(Image* working, const ParameterSet& parameters, const LightSourceList* table,
                                int32_t hostMode) {
-    RenderAbortFlag = 0;
+    OsStoreFlag(&RenderAbortFlag, 0);
     PreciseMultiply = true;
     SetEffectArithmetic(true, hostMode);
     SetEffectImage(hostMode, working->width, working->height);
@@ -227,7 +219,7 @@ int16_t RenderEffectsIntoImage(Image* working, const ParameterSet& parameters, c
     bool waited = WaitForMultipleThreads(records.data(), count, true);
     if (!started || !waited) {
         if (GetGlobalErrorCode() == 0) SetGlobalErrorCode(-1715);
-        RenderAbortFlag = 1;
+        OsStoreFlag(&RenderAbortFlag, 1);
         // After a cancel the threads are still drawing: collect them before their tasks go.
         if (!waited) WaitForMultipleThreads(records.data(), count, false);
     }

@@ -120,10 +120,15 @@ void LoadShapeCacheParameters(ShapeCache* cache, const ParameterSet& set) {
 
 bool DrawShapeInto(Image* destination, const ImageRect& clipRect, ShapeCache* cache, const ShapeColor& color,
                    const ShapePosition& position, uint32_t blendMode) {
-    if (!ShapeTypeIsImage(cache, "DrawShapeInto")) return false;
     ShapePosition at = Normalized(position);
 
+    // The cache's type and entries are written by whichever band thread
+    // builds a sub-shape first: look at them only under the lock.
     if (!LockShapeCreation()) return false;
+    if (!ShapeTypeIsImage(cache, "DrawShapeInto")) {
+        OsReleaseMutex(gShapeCreationMutex);
+        return false;
+    }
     bool generated;
     // A partial shape left by a low-memory stop is drawn as it is.
     SubShapeEntry* entry = BuildEntry(cache, at.xQuarter, at.yQuarter, "DrawShapeInto", &generated);

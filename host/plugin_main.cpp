@@ -244,6 +244,10 @@ void DoStart() {
         showDialog = *gPlugin.showDialog;
         if (ReadScriptingDescriptor(gPlugin.filterRecord, &showDialog, gPlugin.hostExecutablePath.c_str()) != 0)
             SetResultError(paramErr);
+        // Whatever the values came from, the run sees them in the dialog's ranges.
+        int held = gPlugin.parameters ? ClampFilterParameters(gPlugin.parameters) : 0;
+        if (held != 0)
+            DebugEvent(__LINE__, TRACE_MESSAGE).Report("%d parameter value(s) were outside their ranges and were held to them.", held);
     }
     if (GetResult() == noErr) RunFilter(showDialog != 0);
     if (GetResult() != noErr) LeaveComAndTearDown();

@@ -2,6 +2,9 @@
 // through the host on the user-interface thread.
 #include "host/progress.h"
 
+#include <atomic>
+#include <thread>
+
 #include "support/debug_log.h"
 #include "support/os.h"
 #include "support/run_result.h"
@@ -20,6 +23,24 @@ struct ProgressState {
     bool queuedDelivery = false;
 };
 ProgressState gProgress;
+// Band threads advance the counters together; when the critical section was
+// not created (a run without a host bar) a spin lock stands in for it.
+std::atomic_flag gProgressSpin = ATOMIC_FLAG_INIT;
+
+void LockProgress() {
+    if (OsCriticalSectionValid(&gProgress.section)) {
+        OsEnterCriticalSection(&gProgress.section);
+        return;
+    }
+    while (gProgressSpin.test_and_set(std::memory_order_acquire)) std::this_thread::yield();
+}
+void UnlockProgress() {
+    if (OsCriticalSectionValid(&gProgress.section)) {
+        OsLeaveCriticalSection(&gProgress.section);
+        return;
+    }
+    gProgressSpin.clear(std::memory_order_release);
+}
 
 void ShowQueuedProgress(uintptr_t packed) {
     int32_t done = static_cast<int32_t>(packed >> 16);
@@ -69,8 +90,7 @@ bool StartImageEditorProgress(int64_t total) {
 }
 
 bool AdvanceImageEditorProgress(int64_t units) {
-    bool locked = OsCriticalSectionValid(&gProgress.section);
-    if (locked) OsEnterCriticalSection(&gProgress.section);
+    LockProgress();
     gProgress.accumulated += units;
     int32_t counted = 0;
     while (gProgress.unitsPerStep > 0 && gProgress.accumulated >= gProgress.unitsPerStep) {
@@ -82,7 +102,7 @@ bool AdvanceImageEditorProgress(int64_t units) {
         counted++;
     }
     int32_t done = gProgress.stepsDone, total = gProgress.totalSteps;
-    if (locked) OsLeaveCriticalSection(&gProgress.section);
+    UnlockProgress();
     if (counted == 0) return true;
     if (gProgress.queuedDelivery) {
         uintptr_t packed = (static_cast<uintptr_t>(done & 0xFFFF) << 16) | static_cast<uintptr_t>(total & 0xFFFF);
@@ -107,6 +127,8 @@ bool DisplayImageEditorProgressBar(int32_t done, int32_t total) {
 }
 
 void GetImageEditorProgress(int32_t* done, int32_t* total) {
+    LockProgress();
     *done = gProgress.stepsDone;
     *total = gProgress.totalSteps;
+    UnlockProgress();
 }

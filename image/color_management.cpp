@@ -4,6 +4,9 @@
 // grayscale profile, gamma estimates and the Little CMS error log.
 #include "image/color_management.h"
 
+#include <atomic>
+#include <thread>
+
 #include <cstring>
 
 #include "image/tracked_buffer.h"
@@ -35,9 +38,19 @@ struct GammaEstimate {
     cmsHPROFILE profile;
     double gamma;
 };
-// Lives for the process; not locked (its users do not overlap in practice).
+// Lives for the process. Analysis and conversion threads attach profiles at
+// the same time, so every look and change happens under a short spin lock
+// (it guards a few table entries, never a call into Little CMS).
 GammaEstimate gGammaEstimates[GAMMA_ESTIMATE_CACHE_SIZE];
 int32_t gGammaEstimateCount = 0;
+std::atomic_flag gGammaEstimateLock = ATOMIC_FLAG_INIT;
+
+struct GammaEstimateGuard {
+    GammaEstimateGuard() {
+        while (gGammaEstimateLock.test_and_set(std::memory_order_acquire)) std::this_thread::yield();
+    }
+    ~GammaEstimateGuard() { gGammaEstimateLock.clear(std::memory_order_release); }
+};
 
 void ReportSystemError(uint32_t line, const char* text) {
     DebugEvent(line, SYSTEM_ERROR, OsGetLastError()).Report(OS_MB_ICONERROR, DEBUG_CAPTION_UNEXPECTED, "%s", text);
@@ -258,8 +271,11 @@ cmsToneCurve* NewToneCurve(double gamma) {
 double EstimateProfileGamma(ColorProfile profile) {
     // Without a profile there is no curve to look at.
     if (!profile) return kDefaultGamma;
-    for (int32_t i = 0; i < gGammaEstimateCount; i++)
-        if (gGammaEstimates[i].profile == profile) return gGammaEstimates[i].gamma;
+    {
+        GammaEstimateGuard guard;
+        for (int32_t i = 0; i < gGammaEstimateCount; i++)
+            if (gGammaEstimates[i].profile == profile) return gGammaEstimates[i].gamma;
+    }
 
     double gamma = kDefaultGamma;
     cmsTagSignature tag = IsGrayProfile(profile) ? cmsSigGrayTRCTag : cmsSigGreenTRCTag;
@@ -270,16 +286,22 @@ double EstimateProfileGamma(ColorProfile profile) {
         if (gamma == -1.0) gamma = kDefaultGamma;
     }
 
+    GammaEstimateGuard guard;
+    for (int32_t i = 0; i < gGammaEstimateCount; i++)
+        if (gGammaEstimates[i].profile == profile) return gGammaEstimates[i].gamma;  // another thread was first
     if (gGammaEstimateCount < GAMMA_ESTIMATE_CACHE_SIZE) gGammaEstimates[gGammaEstimateCount++] = {profile, gamma};
     return gamma;
 }
 
 void CloseColorProfile(ColorProfile profile) {
     if (!profile) return;
-    for (int32_t i = 0; i < gGammaEstimateCount; i++) {
-        if (gGammaEstimates[i].profile != profile) continue;
-        gGammaEstimates[i] = gGammaEstimates[--gGammaEstimateCount];
-        break;
+    {
+        GammaEstimateGuard guard;
+        for (int32_t i = 0; i < gGammaEstimateCount; i++) {
+            if (gGammaEstimates[i].profile != profile) continue;
+            gGammaEstimates[i] = gGammaEstimates[--gGammaEstimateCount];
+            break;
+        }
     }
     cmsCloseProfile(profile);
 }

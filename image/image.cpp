@@ -10,6 +10,7 @@
 #include "image/color_management.h"
 #include "image/gamma_tables.h"
 #include "support/debug_log.h"
+#include "support/os.h"
 #include "support/run_result.h"
 
 namespace {
@@ -73,7 +74,7 @@ void WriteAlphaUnit(Image* image, uint32_t alpha, int32_t x, int32_t y) {
     }
 }
 
-bool Stopped(const volatile uint8_t* stop) { return stop && *stop; }
+bool Stopped(const volatile uint8_t* stop) { return OsFlagIsSet(stop); }
 
 }  // namespace
 

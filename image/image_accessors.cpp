@@ -19,10 +19,22 @@ inline void WriteMask(Image* image, uint32_t mask, int32_t x, int32_t y) {
     if (mask != PIXEL_KEEP && image->mask.size) *MaskAddress(image, x, y) = AlphaInverseTable8()[mask >> 16];
 }
 
+// Float samples may lie outside 0..1. Below 0 (and NaN) read as black; above,
+// the value is kept up to the largest colour the common scale can carry
+// (0xFFFFFFFE, about 256 × full scale), never wrapped.
 inline uint32_t FloatToColor(float v, double gamma) {
     double d = v;
+    if (!(d > 0.0)) return 0;
     if (gamma != 1.0) d = std::pow(d, gamma);
-    return RoundToU32(d * 16777215.0);
+    d *= 16777215.0;
+    return d < 4294967294.0 ? RoundToU32(d) : UNIT_ONE;
+}
+
+// Float alpha outside 0..1 (or NaN) is held to the range.
+inline uint32_t FloatToAlpha(float a) {
+    double d = a;
+    if (!(d > 0.0)) return 0;
+    return d < 1.0 ? RoundToU32(d * 4294967294.0) : UNIT_ONE;
 }
 
 inline float ColorToFloat(uint32_t c, double gamma) {
@@ -106,7 +118,7 @@ struct RgbFloat {
         v->c0 = FloatToColor(s[0], im->gamma);
         v->c1 = FloatToColor(s[1], im->gamma);
         v->c2 = FloatToColor(s[2], im->gamma);
-        v->alpha = RoundToU32(static_cast<double>(s[3]) * 4294967294.0);
+        v->alpha = FloatToAlpha(s[3]);
     }
     static void Write(const Image* im, uint8_t* p, const PixelValue* v) {
         auto* s = reinterpret_cast<float*>(p);
@@ -121,7 +133,7 @@ struct GrayFloat {
     static void Read(const Image* im, const uint8_t* p, PixelValue* v) {
         const auto* s = reinterpret_cast<const float*>(p);
         v->c0 = v->c1 = v->c2 = FloatToColor(s[0], im->gamma);
-        v->alpha = RoundToU32(static_cast<double>(s[3]) * 4294967294.0);
+        v->alpha = FloatToAlpha(s[3]);
     }
     static void Write(const Image* im, uint8_t* p, const PixelValue* v) {
         auto* s = reinterpret_cast<float*>(p);

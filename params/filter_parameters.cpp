@@ -266,6 +266,22 @@ int16_t ClampToSliderRow(int row, int32_t value) {
     return static_cast<int16_t>(value);
 }
 
+int ClampFilterParameters(FilterParameters* record) {
+    int changed = 0;
+    for (int row = 0; row < SLIDER_ROW_COUNT; row++) {
+        int16_t& value = record->slot[SLIDER_CONTROL_TABLE[row].slot];
+        int16_t held = ClampToSliderRow(row, value);
+        if (held != value) changed++;
+        value = held;
+    }
+    int16_t& effectsOnly = record->slot[SLOT_EFFECTS_ONLY];
+    if (effectsOnly != 0 && effectsOnly != 1) {
+        effectsOnly = effectsOnly > 0 ? 1 : 0;
+        changed++;
+    }
+    return changed;
+}
+
 std::string FormatParameterValue(int row, int16_t value) {
     const SliderControlRow* entry = GetSliderControlRow(row);
     if (entry == nullptr) {

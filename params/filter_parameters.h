@@ -179,6 +179,13 @@ const SliderControlRow* GetSliderControlRow(int row);
 // unknown row.
 int16_t ClampToSliderRow(int row, int32_t value);
 
+// Holds every effect value of the record to its slider's range and Effects
+// Only to 0 or 1, as a run needs them: values from scripting, the host's
+// registry or a parameter file may lie anywhere in 16 bits (a Soft Flare of
+// 150 would wrap to less light, a Ring Flare of 150 leaves the fraction's
+// range). The version stamp is left alone. Returns how many values changed.
+int ClampFilterParameters(FilterParameters* record);
+
 // The edit text for a record value: value / 10^d with d decimals ("%.*f"), or
 // the signed integer when the row has no decimals. Empty for an unknown row.
 std::string FormatParameterValue(int row, int16_t value);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything: the native core, tools and tests (build/native), the
-# same under AddressSanitizer/UBSan (build/asan, with --sanitize), and the
+# same under AddressSanitizer/UBSan (build/asan) and the tests under
+# ThreadSanitizer (build/tsan), both with --sanitize, and the
 # Windows plug-in with its Wine tests (build/mingw).
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
@@ -12,6 +13,10 @@ cmake --build build/native -j "$JOBS"
 if [ "${1:-}" = "--sanitize" ]; then
   cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRAYLUME_SANITIZE=ON >/dev/null
   cmake --build build/asan -j "$JOBS"
+  # ThreadSanitizer over the threaded engine: the unit tests and the runs
+  # through the host simulator (analysis sections, band rendering).
+  cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAYLUME_TSAN=ON >/dev/null
+  cmake --build build/tsan -j "$JOBS" --target rl_tests rl_host_tests
 fi
 cmake -S . -B build/mingw -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" -DRAYLUME_NATIVE_TOOLS="$ROOT/build/native" >/dev/null

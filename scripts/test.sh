@@ -11,6 +11,9 @@ echo "== native tests"
 ctest --test-dir build/native --output-on-failure || status=1
 echo "== native tests under AddressSanitizer and UBSan"
 ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build/asan --output-on-failure || status=1
+echo "== native tests under ThreadSanitizer"
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" build/tsan/rl_tests --gtest_brief=1 || status=1
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" build/tsan/rl_host_tests --gtest_brief=1 || status=1
 echo "== Windows tests under Wine"
 source scripts/wine-env.sh
 raylume_wine_start

@@ -95,6 +95,10 @@ void OsDeleteCriticalSection(OsCriticalSection* section);
 inline bool OsCriticalSectionValid(const OsCriticalSection* section) { return section->impl != nullptr; }
 
 // ---- interlocked counters ----
+// Stop and abort flags: written by one thread, polled by workers without a
+// lock. Relaxed atomic access is enough (a late look only means one more step).
+inline bool OsFlagIsSet(const volatile uint8_t* flag) { return flag && __atomic_load_n(flag, __ATOMIC_RELAXED) != 0; }
+inline void OsStoreFlag(volatile uint8_t* flag, uint8_t value) { __atomic_store_n(flag, value, __ATOMIC_RELAXED); }
 inline int32_t OsInterlockedIncrement(volatile int32_t* value) { return __atomic_add_fetch(value, 1, __ATOMIC_SEQ_CST); }
 inline int32_t OsInterlockedDecrement(volatile int32_t* value) { return __atomic_sub_fetch(value, 1, __ATOMIC_SEQ_CST); }
 inline int32_t OsInterlockedExchangeAdd(volatile int32_t* value, int32_t add) { return __atomic_fetch_add(value, add, __ATOMIC_SEQ_CST); }

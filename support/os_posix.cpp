@@ -69,13 +69,16 @@ struct OsObject {
 
 namespace {
 
+// The lock and the signal live as long as the process: a thread still ending
+// while the process exits may yet take the lock and broadcast, so they are
+// never destroyed by static destructors.
 std::mutex& KernelLock() {
-    static std::mutex lock;
-    return lock;
+    static std::mutex* lock = new std::mutex;
+    return *lock;
 }
 std::condition_variable& KernelSignal() {
-    static std::condition_variable signal;
-    return signal;
+    static std::condition_variable* signal = new std::condition_variable;
+    return *signal;
 }
 
 thread_local uint32_t tLastError = 0;

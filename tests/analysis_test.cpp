@@ -2,6 +2,7 @@
 // whole analyses of synthetic star fields whose true stars are known.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -158,21 +159,23 @@ protected:
         AnalysisStopFlag = 0;
     }
     void TearDown() override {
+        SetProcessorCountForTesting(0);
         ReleaseImage(&host);
         ReleaseLightSourceList(&LightSourceTable);
         ReleaseColorManagement();
         ReleaseGammaTables();
         ForceGlobalErrorCode(0);
     }
-    void Load(const StarfieldImage& field) {
-        ImageRect r = {0, 0, field.width, field.height};
+    // The field becomes the host image, its top-left pixel at document (left, top).
+    void Load(const StarfieldImage& field, int32_t left = 0, int32_t top = 0) {
+        ImageRect r = {left, top, left + field.width, top + field.height};
         ASSERT_TRUE(CreateImage(&host, r, r, IMAGE_MODE_RGB16, GetHostProfile(), false, false));
         for (int32_t y = 0; y < field.height; y++)
             for (int32_t x = 0; x < field.width; x++) {
                 const float* p = field.Pixel(x, y);
                 PixelValue v = {static_cast<uint32_t>(p[0] * 16777215.0f), static_cast<uint32_t>(p[1] * 16777215.0f),
                                 static_cast<uint32_t>(p[2] * 16777215.0f), 0xFFFFFFFE, PIXEL_KEEP};
-                host.OutputImage(&host, &v, x, y);
+                host.OutputImage(&host, &v, left + x, top + y);
             }
     }
     Image host;
@@ -250,4 +253,121 @@ TEST_F(AnalysisRun, TheTaskSignalsCompletionAlsoWhenStopped) {
     StopLightSourceAnalysis();  // raises the stop flag and waits for the event
     EXPECT_FALSE(IsAnalysisComplete());  // the event is closed with the run
     EXPECT_EQ(GetGlobalErrorCode(), 0);
+}
+
+namespace {
+
+// A flat-topped disk of `radius` with a one-pixel soft rim, added to the field.
+void AddDisk(StarfieldImage* field, double cx, double cy, double radius, float level) {
+    for (int32_t y = 0; y < field->height; y++)
+        for (int32_t x = 0; x < field->width; x++) {
+            double d = std::hypot(x - cx, y - cy);
+            double cover = d <= radius - 0.5 ? 1.0 : (d >= radius + 0.5 ? 0.0 : radius + 0.5 - d);
+            float* p = field->Pixel(x, y);
+            for (int k = 0; k < 3; k++) p[k] = std::min(1.0f, p[k] + static_cast<float>(cover) * level);
+        }
+}
+
+StarfieldImage DarkField(int32_t width, int32_t height) {
+    StarfieldImage field;
+    field.width = width;
+    field.height = height;
+    field.pixels.assign(static_cast<size_t>(width) * height * 3, 0.01f);
+    return field;
+}
+
+double ListedX(const LightSource& s) { return s.x + s.xQuarter / 4.0; }
+double ListedY(const LightSource& s) { return s.y + s.yQuarter / 4.0; }
+
+}  // namespace
+
+// The quarter-resolution pass finds large sources; their centres must come
+// back to the full-resolution pixels they stand for, whatever the image's
+// place in the document.
+TEST_F(AnalysisRun, LargeSourcesFoundAtQuarterResolutionKeepTheirCentres) {
+    struct Case {
+        double cx, cy;
+        int32_t left, top;
+    } cases[] = {{100, 100, 0, 0},     {101.5, 100.5, 0, 0}, {100.25, 99.75, 0, 0},
+                 {100, 100, 1, 2},     {100.5, 101.5, 3, 1}, {99.75, 100.25, 2, 3}};
+    for (double radius : {20.0, 30.0}) {
+        for (const Case& c : cases) {
+            StarfieldImage field = DarkField(200, 200);
+            AddDisk(&field, c.cx, c.cy, radius, 0.9f);
+            ReleaseImage(&host);
+            ReleaseLightSourceList(&LightSourceTable);
+            InitializeLightSourceList(&LightSourceTable);
+            Load(field, c.left, c.top);
+            ASSERT_EQ(RunLightSourceAnalysis(&host), 0);
+            ASSERT_EQ(LightSourceTable.count, 1u) << "disk at " << c.cx << ", " << c.cy;
+            const LightSource& s = LightSourceRecords(&LightSourceTable)[0];
+            EXPECT_NEAR(ListedX(s), c.left + c.cx, 0.5) << "radius " << radius << " offset " << c.left;
+            EXPECT_NEAR(ListedY(s), c.top + c.cy, 0.5) << "radius " << radius << " offset " << c.top;
+        }
+    }
+}
+
+TEST_F(AnalysisRun, BrightSourcesWiderThan256PixelsRankFirst) {
+    for (double radius : {126.0, 134.0}) {
+        StarfieldImage field = DarkField(400, 300);
+        AddDisk(&field, 150, 150, radius, 0.95f);
+        AddDisk(&field, 350, 40, 19, 0.95f);
+        ReleaseImage(&host);
+        ReleaseLightSourceList(&LightSourceTable);
+        InitializeLightSourceList(&LightSourceTable);
+        Load(field);
+        ASSERT_EQ(RunLightSourceAnalysis(&host), 0);
+        ASSERT_GE(LightSourceTable.count, 2u);
+        const LightSource& first = LightSourceRecords(&LightSourceTable)[0];
+        EXPECT_GT(first.radius, 100.0f) << "disk of radius " << radius << " ranks below a small one";
+        EXPECT_NEAR(ListedX(first), 150, 4.0);
+    }
+}
+
+// The table depends only on the image: one section or many, stars on the
+// sections' boundaries included, and never one star recorded twice.
+TEST_F(AnalysisRun, TheSameTableForAnySectionCount) {
+    for (uint64_t seed : {31, 8, 1234}) {
+        StarfieldOptions options;
+        options.seed = seed;
+        options.width = 300;
+        options.height = 203;
+        options.starCount = 120;
+        options.minPeak = 0.08;
+        options.maxPeak = 3.0;
+        options.minSigma = 0.9;
+        options.maxSigma = 2.6;
+        options.noise = 0.004;
+        options.skyLevel = 0.03;
+        StarfieldImage field;
+        std::vector<StarfieldStar> stars;
+        std::string error;
+        ASSERT_TRUE(CreateStarfield(options, &field, &stars, &error)) << error;
+        Load(field);
+        std::vector<LightSource> reference;
+        for (int32_t sections : {1, 2, 3, 4, 5, 7, 8}) {
+            SetProcessorCountForTesting(sections);
+            ReleaseLightSourceList(&LightSourceTable);
+            InitializeLightSourceList(&LightSourceTable);
+            ASSERT_EQ(RunLightSourceAnalysis(&host), 0);
+            std::vector<LightSource> table(LightSourceRecords(&LightSourceTable),
+                                           LightSourceRecords(&LightSourceTable) + LightSourceTable.count);
+            for (size_t i = 0; i < table.size(); i++)
+                for (size_t j = i + 1; j < table.size(); j++)
+                    EXPECT_FALSE(table[i].x == table[j].x && table[i].y == table[j].y &&
+                                 table[i].xQuarter == table[j].xQuarter && table[i].yQuarter == table[j].yQuarter)
+                        << "two records at " << ListedX(table[i]) << ", " << ListedY(table[i]) << " with " << sections
+                        << " sections";
+            if (sections == 1) {
+                reference = table;
+                ASSERT_GE(reference.size(), 30u);
+                continue;
+            }
+            ASSERT_EQ(reference.size(), table.size()) << sections << " sections";
+            for (size_t i = 0; i < table.size(); i++)
+                EXPECT_EQ(0, std::memcmp(&reference[i], &table[i], sizeof(LightSource)))
+                    << "record " << i << " at " << ListedX(reference[i]) << ", " << ListedY(reference[i]) << " with "
+                    << sections << " sections";
+        }
+    }
 }

@@ -200,20 +200,22 @@ TEST(AddLightSource, DetectionsOfDifferentStatesBothStay) {
     EXPECT_EQ(2u, list->count);
 }
 
-TEST(AddLightSource, EveryOverlappedRecordIsUpdated) {
+TEST(AddLightSource, ALargerDetectionOverTwoRecordsLeavesOneRecord) {
     ScopedList list;
     Add(list.get(), 40, 0, 40, 0, 2.0f);
     Add(list.get(), 45, 0, 40, 0, 2.0f);
-    EXPECT_EQ(2u, list->count);
-    // Between the two and larger than both: overlaps each of them.
+    Add(list.get(), 80, 0, 40, 0, 2.0f);  // far away: untouched
+    EXPECT_EQ(3u, list->count);
+    // Between the first two and larger than both: it overlaps each of them,
+    // and one star must not stay in the list twice.
     Add(list.get(), 42, 2, 41, 0, 4.0f);
     ASSERT_EQ(2u, list->count);
-    for (uint32_t i = 0; i < 2; ++i) {
-        EXPECT_EQ(42, list[i].x);
-        EXPECT_EQ(2, list[i].xQuarter);
-        EXPECT_EQ(41, list[i].y);
-        EXPECT_EQ(4.0f, list[i].radius);
-    }
+    EXPECT_EQ(42, list[0].x);
+    EXPECT_EQ(2, list[0].xQuarter);
+    EXPECT_EQ(41, list[0].y);
+    EXPECT_EQ(4.0f, list[0].radius);
+    EXPECT_EQ(80, list[1].x);
+    EXPECT_EQ(2.0f, list[1].radius);
 }
 
 TEST(AddLightSource, SourceInsideAnEarlierPassIsDroppedWhateverItsSize) {
@@ -523,25 +525,22 @@ TEST(FinalizeLightSourceTable, WeightsNormalisesAndSortsByBrightness) {
     EXPECT_EQ(0, table[0].state);
 }
 
-TEST(FinalizeLightSourceTable, FastModeUsesTheShiftedProduct) {
-    ScopedList precise, fast;
-    LightSource a = Record(1, 1, 128.0f, 1, 8388608);
-    a.red = a.green = a.blue = 0x123456;
-    LightSource b = Record(2, 2, 128.0f, 1, 8388608);
-    b.red = b.green = b.blue = 0x800000;
-    Fill(precise.get(), {a, b});
-    Fill(fast.get(), {a, b});
-    {
-        MultiplyMode mode(true);
-        FinalizeLightSourceTable(precise.get(), nullptr);
+TEST(FinalizeLightSourceTable, SourcesWiderThan256PixelsDoNotWrapToFaintOnes) {
+    MultiplyMode precise(true);
+    // Bright sources of radius 126, 134 and 300 beside a 19-pixel one: the
+    // size weight exceeds 1.0 from radius 128 on and must keep growing.
+    for (float big : {126.0f, 134.0f, 300.0f}) {
+        ScopedList table;
+        LightSource small = Record(10, 10, 19.0f, 1, 0xF00000);
+        LightSource large = Record(500, 500, big, 1, 0xFFFFFF);
+        small.red = small.green = small.blue = UNIT_ONE;
+        large.red = large.green = large.blue = UNIT_ONE;
+        Fill(table.get(), {small, large});
+        FinalizeLightSourceTable(table.get(), nullptr);
+        EXPECT_EQ(big, table[0].radius) << "radius " << big;
+        EXPECT_EQ(UNIT_ONE, table[0].red);
+        EXPECT_LT(table[1].brightness, table[0].brightness / 10) << "radius " << big;
     }
-    {
-        MultiplyMode mode(false);
-        FinalizeLightSourceTable(fast.get(), nullptr);
-    }
-    EXPECT_EQ(0x2468AC00u, precise[1].red);
-    EXPECT_EQ(0x24000000u, fast[1].red);
-    EXPECT_EQ(0xFFFFFFFEu, fast[0].red);
 }
 
 TEST(FinalizeLightSourceTable, OnlyHiddenSourcesGiveFullChannels) {
