@@ -9,7 +9,7 @@
 
 #include "analysis/light_source_analysis.h"
 #include "analysis/light_source_table.h"
-#include "analysis/thread_pool.h"
+#include "support/thread_pool.h"
 #include "effects/effect_tables.h"
 #include "image/color_management.h"
 #include "image/fixed_point.h"

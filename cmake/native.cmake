@@ -15,12 +15,12 @@ add_executable(starfield tools/starfield/starfield_main.cpp)
 target_link_libraries(starfield PRIVATE rlstarfield)
 
 add_executable(rl_tests ${RAYLUME_CORE_TEST_SOURCES} tests/starfield_test.cpp)
-target_link_libraries(rl_tests PRIVATE rlcore rlhostabi rlstarfield GTest::gtest)
+target_link_libraries(rl_tests PRIVATE rlhostcore rlcore rlhostabi rlstarfield GTest::gtest)
 add_test(NAME native_core COMMAND rl_tests)
 
 # The plug-in's entry and selector dispatch, linked natively with the host simulator.
 add_library(rlplugin STATIC host/plugin_main.cpp host/plugin_state.cpp host/plugin_platform_posix.cpp)
-target_link_libraries(rlplugin PUBLIC rlcore rlhostabi)
+target_link_libraries(rlplugin PUBLIC rlhostcore rlcore rlhostabi)
 
 # The default grayscale ICC profile: built by a small Little CMS program and
 # compiled into the core (the Windows build embeds the same bytes as a resource).

@@ -47,7 +47,7 @@ set_source_files_properties(host/resources.rc PROPERTIES
   OBJECT_DEPENDS "${RAYLUME_GENERATED_RESOURCES};${CMAKE_BINARY_DIR}/version.rc")
 target_include_directories(RaylumePro2 PRIVATE ${RAYLUME_RESOURCE_DIR} ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}/host
   ${RAYLUME_RC_INCLUDES})
-target_link_libraries(RaylumePro2 PRIVATE rlcore rlhostabi ${GLEW_STATIC_LIBRARY} opengl32 gdi32 comctl32 comdlg32 ole32
+target_link_libraries(RaylumePro2 PRIVATE rlhostcore rlcore rlhostabi ${GLEW_STATIC_LIBRARY} opengl32 gdi32 comctl32 comdlg32 ole32
   shell32 user32 ${RAYLUME_STATIC_LINK})
 target_link_options(RaylumePro2 PRIVATE -Wl,--kill-at)
 
@@ -67,7 +67,7 @@ target_include_directories(rlstarfield PUBLIC ${CMAKE_SOURCE_DIR})
 # The portable core's unit tests, run again on the Win32 layer under Wine.
 add_executable(rl_win_tests ${RAYLUME_CORE_TEST_SOURCES} ${CMAKE_BINARY_DIR}/version.rc image/color_resources.rc)
 target_include_directories(rl_win_tests PRIVATE ${RAYLUME_RC_INCLUDES})
-target_link_libraries(rl_win_tests PRIVATE rlcore rlhostabi rlstarfield GTest::gtest ${RAYLUME_STATIC_LINK})
+target_link_libraries(rl_win_tests PRIVATE rlhostcore rlcore rlhostabi rlstarfield GTest::gtest ${RAYLUME_STATIC_LINK})
 
 # Tests of the real .8bf, loaded with LoadLibrary.
 add_executable(rl_plugin_tests tests/win/plugin_load_test.cpp ${CMAKE_BINARY_DIR}/version.rc)

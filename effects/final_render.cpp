@@ -6,11 +6,9 @@
 #include <vector>
 
 #include "analysis/analysis_task.h"
-#include "analysis/thread_pool.h"
+#include "support/thread_pool.h"
 #include "effects/effect_tables.h"
 #include "effects/shape_cache.h"
-#include "host/host_image.h"
-#include "host/progress.h"
 #include "image/blend.h"
 #include "image/color_management.h"
 #include "image/composite.h"
@@ -26,6 +24,7 @@ constexpr uint32_t kMax = 0xFFFFFFFEu;
 
 struct BandTask {
     Image* working;
+    const RenderProgress* progress;
     ParameterSet parameters;
     ImageRect band;
     const LightSourceList* table;
@@ -36,14 +35,14 @@ bool IsGrayMode(int32_t mode) { return mode == 1 || mode == 10 || mode == 17; }
 
 uint32_t Clamp64(int64_t v) { return v < 0 ? 0u : (v > static_cast<int64_t>(kMax) ? kMax : static_cast<uint32_t>(v)); }
 
-// Advances the host progress; false when the user cancelled.
-bool Advance(int64_t units) {
-    AdvanceImageEditorProgress(units);
-    return GetGlobalErrorCode() != -128;
+// Advances the progress; false when the run was cancelled.
+bool Advance(const RenderProgress* progress, int64_t units) {
+    if (progress && progress->advance) progress->advance(progress->context, units);
+    return GetGlobalErrorCode() != RUN_CANCELLED;
 }
 
 bool DrawPass(Image* band, const ImageRect& bandRect, const ParameterSet& p, const LightSourceList* table,
-              bool gray, EffectShapeKind kind, uint32_t threshold) {
+              bool gray, EffectShapeKind kind, uint32_t threshold, const RenderProgress* progress) {
     ShapeCache* cache = EffectShapeCache(kind);
     const LightSource* sources = LightSourceRecords(table);
     uint32_t ringFactor = static_cast<uint32_t>(
@@ -65,7 +64,7 @@ bool DrawPass(Image* band, const ImageRect& bandRect, const ParameterSet& p, con
             ShapePosition at = {sources[i].x, sources[i].xQuarter, sources[i].y, sources[i].yQuarter};
             if (!DrawShapeInto(band, bandRect, cache, colour, at, BLEND_SCREEN)) return false;
         }
-        if (!Advance(1)) return true;
+        if (!Advance(progress, 1)) return true;
     }
     return true;
 }
@@ -80,12 +79,12 @@ uint32_t RenderEffectsBand(void* raw) {
     bool ok = CreateImage(&band, task->band, task->band, working->mode, space, false, false);
     if (ok) std::memset(band.pixels.pointer, 0, band.pixels.size);  // also the unused channels of grey floats
     if (!ok) {
-        SetGlobalErrorCode(-20);
+        SetGlobalErrorCode(RUN_RENDER_FAILED);
         ReleaseImage(&band);
         return 0;
     }
-    if (!DrawEffectsIntoBand(&band, task->band, task->parameters, task->table, task->gray)) {
-        SetGlobalErrorCode(-20);
+    if (!DrawEffectsIntoBand(&band, task->band, task->parameters, task->table, task->gray, task->progress)) {
+        SetGlobalErrorCode(RUN_RENDER_FAILED);
         ReleaseImage(&band);
         return 0;
     }
@@ -102,7 +101,7 @@ uint32_t RenderEffectsBand(void* raw) {
     }
     // The screen is computed in the image's own precision: it only brightens,
     // and pixels the effects leave black keep their bytes.
-    if (!ScreenCompositeImage(working, &band, area)) SetGlobalErrorCode(-108);
+    if (!ScreenCompositeImage(working, &band, area)) SetGlobalErrorCode(RUN_OUT_OF_MEMORY);
     ReleaseImage(&band);
     return 0;
 }
@@ -164,7 +163,7 @@ void ColourLightSource(uint32_t rgb[3], const ParameterSet& p) {
 }
 
 bool DrawEffectsIntoBand(Image* band, const ImageRect& bandRect, const ParameterSet& p, const LightSourceList* table,
-                         bool gray) {
+                         bool gray, const RenderProgress* progress) {
     if (OsFlagIsSet(&RenderAbortFlag)) return false;
     PixelValue black = {0, 0, 0, kMax, kMax};
     if (!FillImageRect(band, black, IntersectImageRect(bandRect, band->imageRect))) return false;
@@ -176,18 +175,18 @@ bool DrawEffectsIntoBand(Image* band, const ImageRect& bandRect, const Parameter
                    {SOFT_FLARE_SHAPE, p.softFlareIntensity > 0},
                    {RING_FLARE_SHAPE, p.ringFlareIntensity > 0}};
     for (const Pass& pass : passes) {
-        if (OsFlagIsSet(&RenderAbortFlag) || GetGlobalErrorCode() == -128) return true;
+        if (OsFlagIsSet(&RenderAbortFlag) || GetGlobalErrorCode() == RUN_CANCELLED) return true;
         if (!pass.enabled) {
-            if (table->count && !Advance(table->count)) return true;
+            if (table->count && !Advance(progress, table->count)) return true;
             continue;
         }
-        if (!DrawPass(band, bandRect, p, table, gray, pass.kind, threshold)) return false;
+        if (!DrawPass(band, bandRect, p, table, gray, pass.kind, threshold, progress)) return false;
     }
     return true;
 }
 
 int16_t RenderEffectsIntoImage(Image* working, const ParameterSet& parameters, const LightSourceList* table,
-                               int32_t hostMode) {
+                               int32_t hostMode, const RenderProgress* progress) {
     OsStoreFlag(&RenderAbortFlag, 0);
     PreciseMultiply = true;
     SetEffectArithmetic(true, hostMode);
@@ -198,7 +197,7 @@ int16_t RenderEffectsIntoImage(Image* working, const ParameterSet& parameters, c
     int32_t count = static_cast<int32_t>(bands.size());
     int32_t passes = (parameters.intensity > 0 || parameters.secondarySpikeIntensity > 0 ? 1 : 0) +
                      (parameters.softFlareIntensity > 0 ? 1 : 0) + (parameters.ringFlareIntensity > 0 ? 1 : 0);
-    StartImageEditorProgress(static_cast<int64_t>(passes) * table->count * count);
+    if (progress && progress->start) progress->start(progress->context, static_cast<int64_t>(passes) * table->count * count);
     std::vector<ThreadRecord> records(static_cast<size_t>(count));
     bool prepared = true;
     for (int32_t i = 0; i < count && prepared; i++) {
@@ -207,7 +206,7 @@ int16_t RenderEffectsIntoImage(Image* working, const ParameterSet& parameters, c
             prepared = false;
             break;
         }
-        *task = BandTask{working, parameters,
+        *task = BandTask{working, progress, parameters,
                          ImageRect{working->imageRect.left, bands[static_cast<size_t>(i)].top,
                                    working->imageRect.right, bands[static_cast<size_t>(i)].bottom},
                          table, IsGrayMode(hostMode)};
@@ -218,31 +217,11 @@ int16_t RenderEffectsIntoImage(Image* working, const ParameterSet& parameters, c
     bool started = prepared && SpawnMultipleThreads(records.data(), count);
     bool waited = WaitForMultipleThreads(records.data(), count, true);
     if (!started || !waited) {
-        if (GetGlobalErrorCode() == 0) SetGlobalErrorCode(-1715);
+        if (GetGlobalErrorCode() == 0) SetGlobalErrorCode(RUN_THREAD_FAILED);
         OsStoreFlag(&RenderAbortFlag, 1);
         // After a cancel the threads are still drawing: collect them before their tasks go.
         if (!waited) WaitForMultipleThreads(records.data(), count, false);
     }
     for (auto& r : records) DestroyThread(&r);
     return GetGlobalErrorCode();
-}
-
-bool RenderFilterEffects(FilterRecord* record, bool bigDocument, const FilterParameters& parameters) {
-    ParameterSet set;
-    std::memset(&set, 0, sizeof(set));
-    set.scale = 100.0;
-    CopyEffectValues(&set, parameters);
-    OsHandle complete = GetAnalysisCompleteEvent();
-    while (complete && OsWaitForSingleObject(complete, 20, true) != OS_WAIT_OBJECT_0) {
-        int32_t done = GetAnalysisProgressCount(), total = GetAnalysisProgressTotal();
-        if (done > total) done = total;
-        if (!DisplayImageEditorProgressBar(done, total)) {
-            SetGlobalErrorCode(-128);
-            return false;
-        }
-    }
-    if (GetGlobalErrorCode() != 0) return false;
-    Image* working = GetHostImage();
-    if (RenderEffectsIntoImage(working, set, &LightSourceTable, record->imageMode) != 0) return false;
-    return WriteHostImage(record, bigDocument, working);
 }

@@ -1,14 +1,14 @@
 // The final render: the effects of every selected light source are
 // accumulated in black band images on one thread per band, converted to the
-// image's colour space and screen-blended onto the image, which then goes
-// back to the host.
+// image's colour space and screen-blended onto the image. Front ends (the
+// plug-in's host driver, the command-line tool) hand it an image and a place
+// to report progress; it knows nothing of hosts.
 #pragma once
 
 #include <cstdint>
 
 #include "analysis/light_source_table.h"
 #include "effects/parameter_set.h"
-#include "host/host_abi.h"
 #include "image/image.h"
 
 // Set by the driver to stop every band thread at its next light source.
@@ -22,13 +22,21 @@ bool SelectLightSource(const LightSource& source, uint32_t threshold, uint32_t* 
 // Color Hue and Color Saturation applied to a colour (pixel scale, may exceed full).
 void ColourLightSource(uint32_t rgb[3], const ParameterSet& parameters);
 
+// Where a render reports its progress: `start` once, on the calling thread,
+// with the total of units; `advance` from the band threads as units are done
+// (it must be safe to call from several threads at once). Either may be null.
+// A render stops early when the run's result becomes RUN_CANCELLED.
+struct RenderProgress {
+    void* context;
+    void (*start)(void* context, int64_t total);
+    void (*advance)(void* context, int64_t units);
+};
+
 // Draws the three passes into a band image (already in the effects colour space).
 bool DrawEffectsIntoBand(Image* band, const ImageRect& bandRect, const ParameterSet& parameters,
-                         const LightSourceList* table, bool grayImage);
-// Renders every effect into `working` on the thread pool (no host involved):
-// 0, -20, -128 or -1715.
+                         const LightSourceList* table, bool grayImage, const RenderProgress* progress = nullptr);
+// Renders every effect into `working` (of image mode `imageMode`) on the
+// thread pool: RUN_OK, RUN_RENDER_FAILED, RUN_CANCELLED or RUN_THREAD_FAILED
+// (also RUN_OUT_OF_MEMORY); the run's result carries the same code.
 int16_t RenderEffectsIntoImage(Image* working, const ParameterSet& parameters, const LightSourceList* table,
-                               int32_t hostMode);
-// The driver of a filter run: waits for the analysis with host progress,
-// renders, and writes the image back. Sets the run's result on failure.
-bool RenderFilterEffects(FilterRecord* record, bool bigDocument, const FilterParameters& parameters);
+                               int32_t imageMode, const RenderProgress* progress = nullptr);

@@ -6,7 +6,8 @@
 #include "host/plugin_state.h"
 #include "analysis/analysis_task.h"
 #include "effects/effect_tables.h"
-#include "effects/final_render.h"
+#include "effects/effects_run.h"
+#include "host/render_driver.h"
 #include "effects/shape_cache.h"
 #include "host/host_image.h"
 #include "host/progress.h"
@@ -201,13 +202,10 @@ void UnlockHostProfile(void* context) {
 void RunFilter(bool showDialog) {
     FilterRecord* record = gPlugin.filterRecord;
     if (GetResult() == noErr) {
-        if (!InitializeGammaTables()) SetResultError(paramErr);
-        CreateShapeCreationMutex();
-        InitializeEffectTables();
         HostProfileHandle handle = {record};
         HostProfileSource source = {&handle, LockHostProfile, UnlockHostProfile};
         bool hasProfile = record->iCCprofileData != nullptr && record->iCCprofileSize > 0;
-        if (!InitializeColorManagement(record->imageMode, hasProfile ? &source : nullptr)) SetResultError(paramErr);
+        if (!BeginEffectsRun(record->imageMode, hasProfile ? &source : nullptr)) SetResultError(paramErr);
     }
     if (GetResult() == noErr) {
         if (!ReadHostImage(record, gPlugin.bigDocument))
@@ -224,12 +222,10 @@ void RunFilter(bool showDialog) {
         *gPlugin.showDialog = 0;
         RenderFilterEffects(record, gPlugin.bigDocument, *gPlugin.parameters);
     }
-    ReleaseEffectShapeCaches();
+    // The analysis stops before the image it reads goes.
     StopLightSourceAnalysis();
     ReleaseHostImage(record, gPlugin.bigDocument);
-    ReleaseColorManagement();
-    CloseShapeCreationMutex();
-    ReleaseGammaTables();
+    EndEffectsRun();
 }
 
 void DoStart() {

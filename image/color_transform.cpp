@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "analysis/thread_pool.h"
+#include "support/thread_pool.h"
 #include "image/color_management.h"
 #include "image/gamma_tables.h"
 #include "support/debug_log.h"

@@ -108,6 +108,8 @@ bool MakeUserDataFolder() {
     }
     gFolders.productCommon = gFolders.common.empty() ? std::string() : OsJoinPath(gFolders.common, kProductTitle);
     gFolders.ready = ok;
+    // The log writes into the Logs folder only when every folder is there.
+    SetDebugLogFolder(ok ? gFolders.logs : std::string());
     return ok;
 }
 
@@ -143,4 +145,7 @@ bool GetProductCommonFolder(std::string& path) {
     return true;
 }
 
-void ResetUserDataFolders() { gFolders = UserFolders(); }
+void ResetUserDataFolders() {
+    gFolders = UserFolders();
+    SetDebugLogFolder(std::string());
+}

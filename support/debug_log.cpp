@@ -2,14 +2,15 @@
 // the logging thread, rotation of old logs and User Message boxes.
 #include "support/debug_log.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <thread>
 #include <vector>
 
-#include "params/user_data_folders.h"
 
 namespace {
 
@@ -595,11 +596,31 @@ void WriteLogLine(uint32_t category, const char* format, ...) {
     va_end(args);
 }
 
+namespace {
+// The Logs folder; guarded by its own spin lock since the folders may be made
+// again while the writer thread looks.
+std::string gLogFolder;
+std::atomic_flag gLogFolderLock = ATOMIC_FLAG_INIT;
+
+bool LogFolderKnown(std::string& folder) {
+    while (gLogFolderLock.test_and_set(std::memory_order_acquire)) std::this_thread::yield();
+    folder = gLogFolder;
+    gLogFolderLock.clear(std::memory_order_release);
+    return !folder.empty();
+}
+}  // namespace
+
+void SetDebugLogFolder(const std::string& folder) {
+    while (gLogFolderLock.test_and_set(std::memory_order_acquire)) std::this_thread::yield();
+    gLogFolder = folder;
+    gLogFolderLock.clear(std::memory_order_release);
+}
+
 bool GetDebugLogFolder(std::string& path) {
     path.clear();
     bool ok = true;
     std::string folder;
-    if (!AreUserDataFoldersReady() || !GetUserLogsFolder(folder)) {
+    if (!LogFolderKnown(folder)) {
         ok = false;
     } else if (folder.size() >= 1000) {
         DebugEvent(__LINE__, CRT_LIBRARY_ERROR, ERANGE)
@@ -673,7 +694,8 @@ OsFile OpenDebugLogFile(uint32_t mode) {
         ReportUnexpected(__LINE__, "Can't open debug log file with invalid logging mode'%u'", mode);
         return nullptr;
     }
-    if (!AreUserDataFoldersReady()) {
+    std::string known;
+    if (!LogFolderKnown(known)) {
         ReportUnexpected(__LINE__, mode == LOGGING_IMMEDIATE
                                        ? "File system not initialized - Immediate mode logging requires the file system."
                                        : "File system not initialized - Threaded mode logging requires the file system.");

@@ -95,6 +95,9 @@ uint32_t GetUserInterfaceThread();
 void SetInstallationLog(bool installation);
 
 bool OpenDebugLog(const char* programName, OsWindow hostWindow);
+// The folder the log files go to, handed over by whoever makes the per-user
+// folders; empty: there is none yet (no log file can be opened).
+void SetDebugLogFolder(const std::string& folder);
 OsFile OpenDebugLogFile(uint32_t mode);
 void CloseDebugLog();
 void LogEntryEvent(LogEntry* entry);

@@ -5,6 +5,15 @@
 
 #include <cstdint>
 
+// The codes a run ends with, as the host sees them.
+constexpr int16_t RUN_OK = 0;
+constexpr int16_t RUN_OUT_OF_MEMORY = -108;      // memory or handles
+constexpr int16_t RUN_MISSING_PARAMETERS = -30100;
+constexpr int16_t RUN_BAD_PARAMETERS = -50;      // parameters, colour management or the image read
+constexpr int16_t RUN_CANCELLED = -128;
+constexpr int16_t RUN_RENDER_FAILED = -20;       // a render section
+constexpr int16_t RUN_THREAD_FAILED = -1715;     // the thread pool
+
 // The plug-in entry points this at the host's result for the call; otherwise
 // it is a process-wide value of its own.
 void SetRunResultTarget(int16_t* target);

@@ -9,7 +9,7 @@
 #include "analysis/analysis_task.h"
 #include "analysis/light_source_analysis.h"
 #include "analysis/light_source_table.h"
-#include "analysis/thread_pool.h"
+#include "support/thread_pool.h"
 #include "image/color_management.h"
 #include "image/gamma_tables.h"
 #include "image/image.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/thread_pool.h"
+#include "support/thread_pool.h"
 #include "image/blend.h"
 #include "image/color_management.h"
 #include "image/fixed_point.h"

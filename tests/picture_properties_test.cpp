@@ -7,12 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "analysis/light_source_table.h"
-#include "analysis/thread_pool.h"
+#include "support/thread_pool.h"
 #include "host/host_abi.h"
 #include "host/plugin_state.h"
 #include "host/scripting.h"
@@ -204,6 +205,13 @@ TEST_F(PictureProperties, OutOfRangeParametersAreHeldToTheDialogsRanges) {
     EXPECT_EQ(0, ClampFilterParameters(&record));
 }
 
+// Runs per mode of the repeat test: 15, or RAYLUME_REPEATED_RUNS for a longer hunt.
+int RepeatedRunCount() {
+    const char* text = std::getenv("RAYLUME_REPEATED_RUNS");
+    int count = text ? std::atoi(text) : 0;
+    return count > 0 ? count : 15;
+}
+
 // A run's picture depends only on the image and the parameters: not on the
 // run before it, the worker count or the threads' timing.
 TEST_F(PictureProperties, RepeatedRunsWithOneToFiveWorkersAreByteIdentical) {
@@ -222,7 +230,7 @@ TEST_F(PictureProperties, RepeatedRunsWithOneToFiveWorkersAreByteIdentical) {
         const uint32_t sources = LightSourceTable.count;
         ASSERT_GE(sources, 6u) << SimModeName(mode);
         int differing = 0;
-        for (int run = 0; run < 15; run++) {
+        for (int run = 0; run < RepeatedRunCount(); run++) {
             SetProcessorCountForTesting(1 + run % 5);
             SimDocument again = field;
             ASSERT_EQ(noErr, Run(again, FACTORY_PARAMETERS));

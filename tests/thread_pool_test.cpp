@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "analysis/thread_pool.h"
+#include "support/thread_pool.h"
 #include "support/run_result.h"
 #include "tests/test_support.h"
 

@@ -7,7 +7,7 @@
 
 #include "analysis/analysis_task.h"
 #include "analysis/light_source_table.h"
-#include "analysis/thread_pool.h"
+#include "support/thread_pool.h"
 #include "effects/effect_tables.h"
 #include "effects/final_render.h"
 #include "effects/shape_cache.h"

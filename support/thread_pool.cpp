@@ -1,5 +1,5 @@
 // Section rule, processor count and the thread pool.
-#include "analysis/thread_pool.h"
+#include "support/thread_pool.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "analysis/thread_pool.h"
+#include "support/thread_pool.h"
 #include "support/debug_log.h"
 
 uint32_t SystemProcessorCount() {

@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "analysis/thread_pool.h"
+#include "support/thread_pool.h"
 
 namespace {
 bool ReadNumber(const std::string& path, long* value) {
