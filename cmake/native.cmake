@@ -58,8 +58,31 @@ find_package(benchmark REQUIRED)
 add_executable(rl_bench tools/bench/engine_bench.cpp)
 target_link_libraries(rl_bench PRIVATE rlcore rlstarfield benchmark::benchmark)
 
-# raylume: the filter from the command line, through the plug-in's own entry point.
+# raylume: the filter from the command line, the engine called directly, with
+# the field's file libraries: libtiff, libpng and cfitsio.
+find_package(PNG REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(CFITSIO REQUIRED IMPORTED_TARGET cfitsio)
+add_library(rlraster STATIC
+  tools/raylume/raster_files.cpp
+  tools/raylume/raster_pnm.cpp
+  tools/raylume/raster_tiff.cpp
+  tools/raylume/raster_png.cpp
+  tools/raylume/raster_fits.cpp
+  tools/raylume/filter_raster.cpp
+  tools/raylume/catalogue.cpp
+)
+target_link_libraries(rlraster PUBLIC rlcore TIFF::TIFF PNG::PNG PkgConfig::CFITSIO)
 add_executable(raylume tools/raylume/raylume_main.cpp)
-target_link_libraries(raylume PRIVATE rlplugin rlhostsim)
-add_test(NAME native_cli COMMAND ${CMAKE_COMMAND} -DSTARFIELD=$<TARGET_FILE:starfield> -DRAYLUME=$<TARGET_FILE:raylume>
-  -DWORK=${CMAKE_BINARY_DIR} -P ${CMAKE_SOURCE_DIR}/cmake/cli_test.cmake)
+target_link_libraries(raylume PRIVATE rlraster)
+
+# Before/after pictures for the documentation.
+add_executable(rl_side_by_side tools/raylume/side_by_side.cpp)
+target_link_libraries(rl_side_by_side PRIVATE rlraster)
+
+# The tool's files and engine run, beside the plug-in through the simulator.
+add_executable(rl_cli_tests tests/test_main.cpp tests/raster_files_test.cpp tests/cli_plugin_test.cpp)
+target_link_libraries(rl_cli_tests PRIVATE rlraster rlplugin rlhostsim rlstarfield GTest::gtest)
+add_test(NAME native_cli_files COMMAND rl_cli_tests)
+add_test(NAME native_cli COMMAND bash ${CMAKE_SOURCE_DIR}/tests/cli_test.sh $<TARGET_FILE:starfield> $<TARGET_FILE:raylume>
+  ${CMAKE_BINARY_DIR})

@@ -1,6 +1,7 @@
 // Parameter files, the last-saved set and the interface settings file.
 #include "params/parameter_files.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -44,8 +45,14 @@ bool SettingsPath(const char* name, std::string& path) {
 
 // Writes through a temporary file that then replaces the old one, so that a
 // failed write leaves the previous file as it was.
+// Each writer has its own temporary name (process, thread and a count), so
+// that two runs saving the same file at once never share one.
+std::atomic<uint32_t> gTemporaryCount{0};
+bool gFailWritesForTesting = false;
+
 bool WriteWholeFile(const std::string& path, const void* data, size_t size) {
-    std::string temporary = path + ".new";
+    std::string temporary = path + ".new-" + std::to_string(OsGetCurrentProcessId()) + "-" +
+                            std::to_string(OsGetCurrentThreadId()) + "-" + std::to_string(gTemporaryCount.fetch_add(1));
     FILE* file = std::fopen(temporary.c_str(), "wb");
     if (!file) {
         int e = errno;
@@ -54,10 +61,18 @@ bool WriteWholeFile(const std::string& path, const void* data, size_t size) {
                     path.c_str(), e);
         return false;
     }
-    bool ok = std::fwrite(data, 1, size, file) == size;
-    int e = errno;
-    ok = (std::fclose(file) == 0) && ok;
-    if (ok) ok = OsReplaceFile(temporary, path);
+    errno = 0;
+    bool ok = !gFailWritesForTesting && std::fwrite(data, 1, size, file) == size;
+    int e = gFailWritesForTesting ? ENOSPC : errno;
+    if (std::fclose(file) != 0) {
+        if (ok) e = errno;
+        ok = false;
+    }
+    if (ok && !OsReplaceFile(temporary, path)) {
+        e = errno ? errno : EIO;
+        ok = false;
+    }
+    if (!ok && e == 0) e = EIO;
     if (!ok) {
         DebugEvent(__LINE__, CRT_LIBRARY_ERROR, static_cast<uint32_t>(e))
             .Report(OS_MB_ICONERROR, DEBUG_CAPTION_UNEXPECTED, "fwrite() failed with FilePath = '%s'  and  error = '%s'",
@@ -327,3 +342,5 @@ bool WriteInterfaceSettings(const InterfaceSettings& settings) {
     std::memset(file.reserved, 0, sizeof(file.reserved));
     return WriteSettingsFile(kInterfaceSettingsFile, &file, sizeof(file));
 }
+
+void SetSettingsWriteFailureForTesting(bool fail) { gFailWritesForTesting = fail; }

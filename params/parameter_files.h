@@ -26,6 +26,8 @@ bool WriteSettingsFile(const char* name, const void* buffer, size_t size);
 // the 36-byte record is invalid.
 bool ReadParameterFile(const std::string& path, uint8_t block[PARAMETER_BLOCK_SIZE]);
 bool WriteParameterFile(const void* block, const std::string& path);
+// Test hook: every later write of a settings or parameter file fails as on a full disk.
+void SetSettingsWriteFailureForTesting(bool fail);
 bool DeleteParameterFile(const std::string& path);
 // "name.rlp" in the Parameters folder; empty when the folders are not ready.
 std::string ParameterFilePath(const std::string& baseName);

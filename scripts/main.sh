@@ -12,7 +12,10 @@ mkdir -p "$SAMPLE"
 build/native/starfield --seed 7 --width 1200 --height 800 --stars 400 --sigma 0.9:2.2 --peak 0.05:3 \
   --noise 0.004 --sky 0.04 --gradient 0.02,0.01 --nebulae 2 --margin 4 \
   -o "$SAMPLE/starfield.ppm" -o "$SAMPLE/starfield.tif" --csv "$SAMPLE/stars.csv"
-echo "== sample: $SAMPLE/starfield.ppm (1200 x 800, 16-bit RGB)"
+# The same pixels as FITS: raylume with every effect off converts without loss.
+build/native/raylume "$SAMPLE/starfield.ppm" "$SAMPLE/starfield.fits" --quiet \
+  --intensity 0 --secondary-spike-intensity 0 --soft-flare-intensity 0 --ring-flare-intensity 0
+echo "== sample: $SAMPLE/starfield.tif, .fits and .ppm (1200 x 800, 16-bit RGB)"
 
 source scripts/wine-env.sh
 raylume_wine_start
@@ -22,8 +25,13 @@ wine build/mingw/rlhost.exe build/mingw/RaylumePro2.8bf info
 echo "== a filter run of RaylumePro2.8bf under Wine, without the dialog"
 wine build/mingw/rlhost.exe build/mingw/RaylumePro2.8bf run --no-dialog \
   --image "$SAMPLE/starfield.ppm" --output "$SAMPLE/starfield-windows.ppm"
-echo "== the same filter natively"
+echo "== the same filter natively with raylume: 16-bit TIFF, FITS with its catalogue, PPM"
+build/native/raylume "$SAMPLE/starfield.tif" "$SAMPLE/starfield-raylume.tif" --stars-csv "$SAMPLE/light-sources.csv"
+build/native/raylume "$SAMPLE/starfield.fits" "$SAMPLE/starfield-raylume.fits" --stars-json "$SAMPLE/light-sources.json"
 build/native/raylume "$SAMPLE/starfield.ppm" "$SAMPLE/starfield-raylume.ppm"
-build/native/raylume --list "$SAMPLE/starfield.ppm" > "$SAMPLE/light-sources.txt"
-head -n 12 "$SAMPLE/light-sources.txt"
-echo "== results: $SAMPLE/starfield-windows.ppm and $SAMPLE/starfield-raylume.ppm"
+head -n 6 "$SAMPLE/light-sources.csv"
+echo "== before and after: docs/sample-before-after.png"
+mkdir -p docs
+build/native/rl_side_by_side "$SAMPLE/starfield.tif" "$SAMPLE/starfield-raylume.tif" docs/sample-before-after.png \
+  --crop 226,360,480,360
+echo "== results: $SAMPLE/starfield-windows.ppm, $SAMPLE/starfield-raylume.{tif,fits,ppm}"

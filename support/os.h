@@ -82,6 +82,7 @@ bool OsQueueUserCall(OsQueuedCall call, OsHandle thread, uintptr_t parameter);
 // Alertable sleep: returns OS_WAIT_IO_COMPLETION when queued calls ran.
 uint32_t OsSleepEx(uint32_t milliseconds, bool alertable);
 uint32_t OsGetCurrentThreadId();
+uint32_t OsGetCurrentProcessId();
 uint32_t OsGetTickCount();
 
 // ---- critical sections ----

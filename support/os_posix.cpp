@@ -428,6 +428,7 @@ uint32_t OsSleepEx(uint32_t milliseconds, bool alertable) {
 }
 
 uint32_t OsGetCurrentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+uint32_t OsGetCurrentProcessId() { return static_cast<uint32_t>(getpid()); }
 
 uint32_t OsGetTickCount() {
     struct timespec ts;

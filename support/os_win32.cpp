@@ -90,6 +90,7 @@ bool OsQueueUserCall(OsQueuedCall call, OsHandle thread, uintptr_t parameter) {
 
 uint32_t OsSleepEx(uint32_t milliseconds, bool alertable) { return SleepEx(milliseconds, alertable); }
 uint32_t OsGetCurrentThreadId() { return GetCurrentThreadId(); }
+uint32_t OsGetCurrentProcessId() { return GetCurrentProcessId(); }
 uint32_t OsGetTickCount() { return GetTickCount(); }
 
 bool OsInitializeCriticalSection(OsCriticalSection* section, uint32_t spinCount) {

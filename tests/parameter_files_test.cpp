@@ -161,15 +161,19 @@ TEST_F(ParameterFiles, CurrentFilesAreTakenAsTheyAreAndTheirTailIgnored) {
 TEST_F(ParameterFiles, AFailedWriteLeavesThePreviousFile) {
     std::string path = OsJoinPath(parameters, "Keep.rlp");
     ASSERT_TRUE(WriteWholeFile(path, Block(0, 0, 0, 6, 1)));
-    // The write goes through a temporary file; a folder in its place makes it fail.
-    uint32_t made = OsCreateDirectoryTree(path + ".new");  // may be left from an earlier run
-    ASSERT_TRUE(made == 0 || made == OS_ERROR_ALREADY_EXISTS) << made;
+    // The write goes through a temporary file of its own; a full disk makes it fail.
     std::string replacement = Block(0, 0, 0, 6, 99);
     CapturedReports reports;
+    SetSettingsWriteFailureForTesting(true);
     EXPECT_FALSE(WriteParameterFile(replacement.data(), path));
+    SetSettingsWriteFailureForTesting(false);
     auto bytes = ReadWholeFile(path);
     EXPECT_EQ(SlotOf(bytes, SLOT_INTENSITY), 1);
-    EXPECT_TRUE(reports.Contains("_tfopen() failed with FilePath = '" + path + "'  and  errno = "));
+    EXPECT_TRUE(reports.Contains("fwrite() failed with FilePath = '" + path + "'  and  error = "));
+    EXPECT_FALSE(reports.Contains("error = 'Success'"));
+    std::vector<std::string> left;
+    OsFindFiles(parameters, "Keep.rlp.new*", left);
+    EXPECT_TRUE(left.empty()) << "a temporary file stayed behind";
 }
 
 TEST_F(ParameterFiles, InterfaceSettingsRoundTripAndStampCheck) {

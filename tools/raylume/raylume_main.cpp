@@ -1,210 +1,515 @@
-// raylume: the filter from the command line. The image is handed to the
-// plug-in's own entry point by the host simulator, exactly as an image editor
-// replays a recorded filter without its dialog; the effect values travel in
-// the scripting descriptor.
+// raylume: the filter from the command line. The engine (analysis, Quantity
+// selection, render, Effects Only) is called directly on the file's pixels;
+// every pixel no effect touches comes back with its exact bytes.
 //
-//   raylume INPUT OUTPUT [options]
-//   raylume --list INPUT            print the light sources found
+//   raylume [options] INPUT OUTPUT
+//   raylume [options] INPUT... -o FOLDER
+//   raylume --list INPUT
+//
+// Exit codes: 0 done; 1 the engine failed; 2 bad arguments; 3 an input could
+// not be read or is not supported; 4 an output could not be written; 5 not
+// enough memory; 130 cancelled (Ctrl+C).
+#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <io.h>
+#define RAYLUME_ISATTY _isatty
+#define RAYLUME_FILENO _fileno
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#define RAYLUME_ISATTY isatty
+#define RAYLUME_FILENO fileno
+#endif
 
 #include "analysis/light_source_table.h"
-#include "host/scripting.h"
+#include "image/tracked_buffer.h"
 #include "params/filter_parameters.h"
+#include "params/parameter_files.h"
+#include "params/user_data_folders.h"
+#include "support/debug_log.h"
 #include "support/os.h"
-#include "tools/hostsim/host_simulator.h"
-#include "tools/hostsim/image_files.h"
-
-extern "C" void PluginMain(int16 selector, void* block, intptr_t* data, int16* result);
+#include "support/run_result.h"
+#include "tools/raylume/catalogue.h"
+#include "tools/raylume/filter_raster.h"
+#include "tools/raylume/raster.h"
 
 namespace {
 
-struct Option {
+enum ExitCode {
+    EXIT_DONE = 0,
+    EXIT_ENGINE = 1,
+    EXIT_ARGUMENTS = 2,
+    EXIT_INPUT = 3,
+    EXIT_OUTPUT = 4,
+    EXIT_MEMORY = 5,
+    EXIT_CANCELLED = 130,
+};
+
+// The dialog's controls, by the long option that sets each.
+struct ValueOption {
     const char* name;
-    int slot;
+    const char* alias;  // the tool's earlier short name, still taken
+    int row;            // slider row, or -1 for Effects Only
+    const char* label;
 };
-const Option kOptions[] = {
-    {"--quantity", SLOT_QUANTITY},
-    {"--intensity", SLOT_INTENSITY},
-    {"--length", SLOT_LENGTH},
-    {"--angle", SLOT_ANGLE},  // tenths of a degree
-    {"--points", SLOT_NUMBER_OF_POINTS},
-    {"--sharpness", SLOT_SPIKE_SHARPNESS},
-    {"--saturation", SLOT_COLOR_SATURATION},
-    {"--hue", SLOT_COLOR_HUE},
-    {"--rainbow-intensity", SLOT_RAINBOW_INTENSITY},
-    {"--rainbow-frequency", SLOT_RAINBOW_FREQUENCY},
-    {"--secondary", SLOT_SECONDARY_SPIKE_INTENSITY},
-    {"--soft-flare", SLOT_SOFT_FLARE_INTENSITY},
-    {"--ring-flare", SLOT_RING_FLARE_INTENSITY},
-    {"--effects-only", SLOT_EFFECTS_ONLY},
+const ValueOption kValueOptions[] = {
+    {"--quantity", nullptr, SLIDER_ROW_QUANTITY, "Quantity: how many stars get effects, brightest first (%)"},
+    {"--intensity", nullptr, SLIDER_ROW_INTENSITY, "Intensity of the main spikes (%)"},
+    {"--length", nullptr, SLIDER_ROW_LENGTH, "Length of the spikes (%)"},
+    {"--angle", nullptr, SLIDER_ROW_ANGLE, "Angle of the first spike, clockwise (degrees)"},
+    {"--number-of-points", "--points", SLIDER_ROW_NUMBER_OF_POINTS, "Number of Points: main spikes per star"},
+    {"--spike-sharpness", "--sharpness", SLIDER_ROW_SPIKE_SHARPNESS, "Spike Sharpness (%)"},
+    {"--color-saturation", "--saturation", SLIDER_ROW_COLOR_SATURATION, "Color Saturation of the effects (%)"},
+    {"--color-hue", "--hue", SLIDER_ROW_COLOR_HUE, "Color Hue: positive greener, negative more purple"},
+    {"--rainbow-intensity", nullptr, SLIDER_ROW_RAINBOW_INTENSITY, "Rainbow Intensity along the spikes (%)"},
+    {"--rainbow-frequency", nullptr, SLIDER_ROW_RAINBOW_FREQUENCY, "Rainbow Frequency (%)"},
+    {"--secondary-spike-intensity", "--secondary", SLIDER_ROW_SECONDARY_SPIKE_INTENSITY,
+     "Secondary Spike Intensity (%)"},
+    {"--soft-flare-intensity", "--soft-flare", SLIDER_ROW_SOFT_FLARE_INTENSITY, "Soft Flare Intensity (%)"},
+    {"--ring-flare-intensity", "--ring-flare", SLIDER_ROW_RING_FLARE_INTENSITY, "Ring Flare Intensity (%)"},
+    {"--effects-only", nullptr, -1, "Effects Only: the effects on black, without the image (0 or 1)"},
 };
 
-void Usage() {
-    std::fprintf(stderr,
-                 "usage: raylume INPUT OUTPUT [options]\n"
+struct Settings {
+    FilterParameters parameters = FACTORY_PARAMETERS;
+    std::vector<std::string> inputs;
+    std::string output;        // OUTPUT of the two-argument form
+    std::string folder;        // -o FOLDER
+    std::string starsCsv, starsJson, saveSettings;
+    RasterFileFormat format = RASTER_FORMAT_UNKNOWN;  // --format
+    int32_t depth = 0;                                 // --depth
+    bool list = false, quiet = false;
+};
+
+std::atomic<int> gCancelled{0};
+
+void OnInterrupt(int) {
+    gCancelled.store(1);
+    CancelFilterRun();
+}
+
+int NoMessageBox(OsWindow, const char* text, const char* caption, uint32_t) {
+    std::fprintf(stderr, "raylume: %s%s%s\n", caption && *caption ? caption : "", caption && *caption ? ": " : "",
+                 text ? text : "");
+    return 1;
+}
+
+std::string RangeText(const SliderControlRow* row) {
+    char text[96];
+    if (row->decimals)
+        std::snprintf(text, sizeof text, "%.1f to %.1f", row->minimum / 10.0, row->maximum / 10.0);
+    else
+        std::snprintf(text, sizeof text, "%d to %d", row->minimum, row->maximum);
+    return text;
+}
+
+void Usage(FILE* out) {
+    std::fprintf(out,
+                 "usage: raylume [options] INPUT OUTPUT\n"
+                 "       raylume [options] INPUT... -o FOLDER\n"
                  "       raylume --list INPUT\n"
-                 "Images: binary PGM/PPM (8 or 16 bit) and PFM (32-bit float), gray or RGB.\n"
-                 "Options (values as in the dialog; the angle in tenths of a degree):\n");
-    for (const Option& o : kOptions) std::fprintf(stderr, "  %s N\n", o.name);
-    std::fprintf(stderr,
-                 "  --load-settings FILE   start from a parameter file (.rlp)\n"
-                 "  --save-settings FILE   write the parameters used to a parameter file\n"
-                 "  --quiet                print nothing but errors\n");
-}
-
-// The fourteen values as a scripting descriptor, as a recording host keeps them.
-SimDescriptor DescriptorOf(const FilterParameters& p) {
-    SimDescriptor d;
-    for (int i = 0; i < 14; i++) {
-        const ScriptingKey& k = kScriptingKeys[i];
-        int16_t v = p.slot[k.slot];
-        if (k.type == FourCC("bool"))
-            d.Bool(k.key, v != 0);
-        else if (k.type == FourCC("long"))
-            d.Integer(k.key, v);
-        else if (k.unit)
-            d.UnitFloat(k.key, k.unit, k.slot == SLOT_ANGLE ? v / 10.0 : v);
-        else
-            d.Float(k.key, v);
+                 "\n"
+                 "Finds the stars of a photograph and paints diffraction spikes, colour, rainbow,\n"
+                 "secondary spikes, soft flare and ring flare around each.\n"
+                 "Files: TIFF (8/16-bit, 32-bit float), PNG (8/16-bit), FITS (2-D or RGB cube),\n"
+                 "PGM/PPM (8/16-bit) and PFM (float). The output keeps the input's format, depth\n"
+                 "and colour profile; the output's extension chooses its format.\n"
+                 "\n"
+                 "Effects (as the dialog's controls; default in brackets):\n");
+    for (const ValueOption& o : kValueOptions) {
+        std::string range = "0 or 1", def = std::to_string(FACTORY_PARAMETERS.slot[SLOT_EFFECTS_ONLY]);
+        if (o.row >= 0) {
+            const SliderControlRow* row = GetSliderControlRow(o.row);
+            range = RangeText(row);
+            def = FormatParameterValue(o.row, FACTORY_PARAMETERS.slot[row->slot]);
+        }
+        std::fprintf(out, "  %-30s %s, %s [%s]\n", (std::string(o.name) + " N").c_str(), o.label, range.c_str(),
+                     def.c_str());
     }
-    return d;
+    std::fprintf(out,
+                 "\n"
+                 "Files and output:\n"
+                 "  -o, --output-folder FOLDER     write each result into FOLDER under its input's name\n"
+                 "  --format tiff|png|fits|ppm|pgm|pfm  the output format (must agree with OUTPUT's extension)\n"
+                 "  --depth 8|16|32                bits per output sample (32: float; TIFF and FITS only\n"
+                 "                                 hold every depth, PFM only 32)\n"
+                 "  --stars-csv FILE               write the star catalogue as CSV (a FOLDER with several inputs)\n"
+                 "  --stars-json FILE              write the star catalogue as JSON (a FOLDER with several inputs)\n"
+                 "  --list                         print the light sources found to standard output\n"
+                 "  --load-settings FILE.rlp       start from a parameter file (later options override it)\n"
+                 "  --save-settings FILE.rlp       write the parameters used to a parameter file\n"
+                 "  --quiet                        print nothing but errors\n"
+                 "  --help, --version\n"
+                 "\n"
+                 "Values outside a control's range are refused. A progress bar shows on a terminal;\n"
+                 "Ctrl+C cancels and leaves no output behind.\n"
+                 "Exit codes: 0 done, 1 the engine failed, 2 bad arguments, 3 an input cannot be read\n"
+                 "or is not supported, 4 an output cannot be written, 5 not enough memory, 130 cancelled.\n");
 }
 
-bool ReadSettings(const char* path, FilterParameters* p) {
-    FILE* f = std::fopen(path, "rb");
-    if (!f) return false;
+bool Refuse(const std::string& text) {
+    std::fprintf(stderr, "raylume: %s\n", text.c_str());
+    return false;
+}
+
+// A whole number, or a decimal with at most `decimals` places, times 10^decimals.
+bool ParseValue(const std::string& text, int decimals, long* value) {
+    if (text.empty()) return false;
+    size_t i = 0;
+    bool negative = false;
+    if (text[i] == '-' || text[i] == '+') negative = text[i++] == '-';
+    long whole = 0;
+    int digits = 0, places = 0;
+    bool point = false;
+    for (; i < text.size(); i++) {
+        char c = text[i];
+        if (c == '.' && !point && decimals > 0) {
+            point = true;
+            continue;
+        }
+        if (c < '0' || c > '9') return false;
+        if (point && ++places > decimals) return false;
+        whole = whole * 10 + (c - '0');
+        if (++digits > 7) return false;
+    }
+    if (digits == 0) return false;
+    for (; places < decimals; places++) whole *= 10;
+    *value = negative ? -whole : whole;
+    return true;
+}
+
+bool SetValue(const ValueOption& o, const std::string& text, FilterParameters* p) {
+    if (o.row < 0) {
+        if (text != "0" && text != "1") return Refuse(std::string(o.name) + " takes 0 or 1, not '" + text + "'");
+        p->slot[SLOT_EFFECTS_ONLY] = static_cast<int16_t>(text == "1");
+        return true;
+    }
+    const SliderControlRow* row = GetSliderControlRow(o.row);
+    long v = 0;
+    const std::string kind = row->decimals ? "a number with at most one decimal" : "a whole number";
+    if (!ParseValue(text, row->decimals, &v) || v < row->minimum || v > row->maximum)
+        return Refuse(std::string(o.name) + " takes " + kind + " from " + RangeText(row) + ", not '" + text + "'");
+    p->slot[row->slot] = static_cast<int16_t>(v);
+    return true;
+}
+
+bool ParseFormat(const std::string& text, RasterFileFormat* format) {
+    std::string t = text;
+    for (char& c : t) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    *format = t == "tiff" || t == "tif"                  ? RASTER_FORMAT_TIFF
+              : t == "png"                               ? RASTER_FORMAT_PNG
+              : t == "fits" || t == "fit"                ? RASTER_FORMAT_FITS
+              : t == "ppm" || t == "pgm" || t == "pnm"   ? RASTER_FORMAT_PNM
+              : t == "pfm"                               ? RASTER_FORMAT_PFM
+                                                         : RASTER_FORMAT_UNKNOWN;
+    return *format != RASTER_FORMAT_UNKNOWN;
+}
+
+// Reads a parameter file with a reason for every refusal; older builds are
+// converted, and the tool says so.
+bool LoadSettings(const std::string& path, FilterParameters* p) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return Refuse("cannot read settings from '" + path + "': " + std::strerror(errno));
     uint8_t block[PARAMETER_BLOCK_SIZE] = {};
-    size_t n = std::fread(block, 1, sizeof(block), f);
+    size_t n = std::fread(block, 1, sizeof block, f);
     std::fclose(f);
-    if (n < PARAMETER_RECORD_SIZE) return false;
+    if (n < PARAMETER_RECORD_SIZE)
+        return Refuse("cannot read settings from '" + path + "': it holds " + std::to_string(n) +
+                      " bytes, a parameter file at least " + std::to_string(PARAMETER_RECORD_SIZE));
     FilterParameters record;
-    std::memcpy(&record, block, sizeof(record));
-    if (std::memcmp(record.slot, CURRENT_PARAMETER_VERSION, 8) != 0) {
+    std::memcpy(&record, block, sizeof record);
+    if (std::memcmp(record.slot, CURRENT_PARAMETER_VERSION, sizeof(int16_t) * VERSION_SLOT_COUNT) != 0) {
+        char version[64];
+        std::snprintf(version, sizeof version, "%d.%d.%d.%d", record.slot[0], record.slot[1], record.slot[2],
+                      record.slot[3]);
         FilterParameters current = FACTORY_PARAMETERS;
         SetCurrentParameterRecord(&current);
         void* converted = reinterpret_cast<void*>(ParameterBlockProc(PARAMETER_OP_CONVERT, block));
         SetCurrentParameterRecord(nullptr);
-        if (!converted) return false;
-        std::memcpy(&record, converted, sizeof(record));
+        if (!converted)
+            return Refuse("cannot read settings from '" + path + "': version " + version +
+                          " is not one this version can convert");
+        std::memcpy(&record, converted, sizeof record);
         FreeParameterBlock(converted);
+        std::fprintf(stderr, "raylume: note: '%s' was written by version %s; its values were converted\n",
+                     path.c_str(), version);
     }
+    int held = ClampFilterParameters(&record);
+    if (held) std::fprintf(stderr, "raylume: note: %d value(s) in '%s' were outside their ranges and were held to them\n",
+                           held, path.c_str());
     *p = record;
     return true;
 }
 
-bool WriteSettings(const char* path, const FilterParameters& p) {
-    uint8_t block[PARAMETER_BLOCK_SIZE] = {};
-    std::memcpy(block, &p, sizeof(p));
-    FILE* f = std::fopen(path, "wb");
-    if (!f) return false;
-    bool ok = std::fwrite(block, 1, sizeof(block), f) == sizeof(block);
-    return std::fclose(f) == 0 && ok;
+bool IsFolder(const std::string& path) { return OsFolderExists(path); }
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
 }
 
-int NoMessageBox(OsWindow, const char* text, const char* caption, uint32_t) {
-    std::fprintf(stderr, "raylume: %s: %s\n", caption ? caption : "", text ? text : "");
-    return 1;
+std::string BaseName(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-}  // namespace
+std::string Stem(const std::string& path) {
+    std::string base = BaseName(path);
+    const size_t dot = base.find_last_of('.');
+    return dot == std::string::npos || dot == 0 ? base : base.substr(0, dot);
+}
 
-int main(int argc, char** argv) {
-    OsSetMessageBoxShower(NoMessageBox);
-    FilterParameters parameters = FACTORY_PARAMETERS;
-    const char* input = nullptr;
-    const char* output = nullptr;
-    const char* saveSettings = nullptr;
-    bool list = false, quiet = false;
+const char* ExtensionOf(RasterFileFormat format, int32_t colours) {
+    switch (format) {
+        case RASTER_FORMAT_TIFF: return ".tif";
+        case RASTER_FORMAT_PNG: return ".png";
+        case RASTER_FORMAT_FITS: return ".fits";
+        case RASTER_FORMAT_PFM: return ".pfm";
+        default: return colours == 1 ? ".pgm" : ".ppm";
+    }
+}
+
+// Checks before the long work that a file can be written at `path`: its
+// folder exists and takes a new file, and it is not a folder itself.
+bool CanWrite(const std::string& path, const char* what) {
+    if (IsFolder(path)) return Refuse(std::string("cannot write the ") + what + " '" + path + "': it is a folder");
+    const std::string folder = FolderOf(path);
+    if (!IsFolder(folder))
+        return Refuse(std::string("cannot write the ") + what + " '" + path + "': the folder '" + folder +
+                      "' does not exist");
+    const std::string probe = path + ".raylume-probe-" + std::to_string(OsGetCurrentProcessId());
+    FILE* f = std::fopen(probe.c_str(), "wb");
+    if (!f)
+        return Refuse(std::string("cannot write the ") + what + " '" + path + "': " + std::strerror(errno));
+    std::fclose(f);
+    std::remove(probe.c_str());
+    return true;
+}
+
+bool ParseArguments(int argc, char** argv, Settings* s, int* exitCode) {
+    *exitCode = EXIT_ARGUMENTS;
+    std::vector<std::string> positional;
     for (int i = 1; i < argc; i++) {
-        const char* a = argv[i];
-        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
-            Usage();
-            return 0;
-        }
-        if (std::strcmp(a, "--list") == 0) {
-            list = true;
-            continue;
-        }
-        if (std::strcmp(a, "--quiet") == 0) {
-            quiet = true;
-            continue;
-        }
-        if (std::strcmp(a, "--load-settings") == 0 && i + 1 < argc) {
-            if (!ReadSettings(argv[++i], &parameters)) {
-                std::fprintf(stderr, "raylume: cannot read settings from '%s'\n", argv[i]);
-                return 2;
-            }
-            continue;
-        }
-        if (std::strcmp(a, "--save-settings") == 0 && i + 1 < argc) {
-            saveSettings = argv[++i];
-            continue;
-        }
-        bool matched = false;
-        for (const Option& o : kOptions) {
-            if (std::strcmp(a, o.name) == 0 && i + 1 < argc) {
-                char* end = nullptr;
-                long v = std::strtol(argv[++i], &end, 10);
-                if (!end || *end || v < -32768 || v > 32767) {
-                    std::fprintf(stderr, "raylume: %s needs a whole number, not '%s'\n", o.name, argv[i]);
-                    return 2;
-                }
-                parameters.slot[o.slot] = static_cast<int16_t>(v);
-                matched = true;
+        std::string a = argv[i], value;
+        bool hasInlineValue = false;
+        if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
+            const size_t eq = a.find('=');
+            if (eq != std::string::npos) {
+                value = a.substr(eq + 1);
+                a = a.substr(0, eq);
+                hasInlineValue = true;
             }
         }
-        if (matched) continue;
-        if (a[0] == '-' && a[1]) {
-            std::fprintf(stderr, "raylume: unknown option '%s'\n", a);
-            Usage();
-            return 2;
+        auto takeValue = [&](std::string* out) {
+            if (hasInlineValue) {
+                *out = value;
+            } else if (i + 1 < argc) {
+                *out = argv[++i];
+            } else {
+                return Refuse(a + " needs a value");
+            }
+            if (out->empty()) return Refuse(a + " needs a value, not an empty one");
+            return true;
+        };
+        if (a == "--help" || a == "-h") {
+            Usage(stdout);
+            *exitCode = EXIT_DONE;
+            return false;
         }
-        if (!input)
-            input = a;
-        else if (!output)
-            output = a;
-        else {
-            Usage();
-            return 2;
+        if (a == "--version") {
+            std::printf("raylume %d.%d.%d.%d\n", RAYLUME_VERSION_MAJOR, RAYLUME_VERSION_MINOR, RAYLUME_VERSION_REVISION,
+                        RAYLUME_VERSION_BUILD);
+            *exitCode = EXIT_DONE;
+            return false;
         }
+        if (a == "--list") {
+            s->list = true;
+            continue;
+        }
+        if (a == "--quiet" || a == "-q") {
+            s->quiet = true;
+            continue;
+        }
+        std::string v;
+        if (a == "-o" || a == "--output-folder") {
+            if (!takeValue(&v)) return false;
+            s->folder = v;
+            continue;
+        }
+        if (a == "--stars-csv" || a == "--stars-json" || a == "--save-settings") {
+            if (!takeValue(&v)) return false;
+            (a == "--stars-csv" ? s->starsCsv : a == "--stars-json" ? s->starsJson : s->saveSettings) = v;
+            continue;
+        }
+        if (a == "--load-settings") {
+            if (!takeValue(&v)) return false;
+            if (!LoadSettings(v, &s->parameters)) return false;
+            continue;
+        }
+        if (a == "--format") {
+            if (!takeValue(&v)) return false;
+            if (!ParseFormat(v, &s->format)) return Refuse("--format takes tiff, png, fits, ppm, pgm or pfm, not '" + v + "'");
+            continue;
+        }
+        if (a == "--depth") {
+            if (!takeValue(&v)) return false;
+            if (v != "8" && v != "16" && v != "32") return Refuse("--depth takes 8, 16 or 32, not '" + v + "'");
+            s->depth = std::atoi(v.c_str());
+            continue;
+        }
+        const ValueOption* option = nullptr;
+        for (const ValueOption& o : kValueOptions)
+            if (a == o.name || (o.alias && a == o.alias)) option = &o;
+        if (option) {
+            if (!takeValue(&v) || !SetValue(*option, v, &s->parameters)) return false;
+            continue;
+        }
+        if (a.size() > 1 && a[0] == '-') return Refuse("unknown option '" + a + "' (see raylume --help)");
+        positional.push_back(a);
     }
-    if (!input || (!output && !list)) {
-        Usage();
-        return 2;
+    if (positional.empty()) {
+        Usage(stderr);
+        return false;
     }
-    // Out-of-range values are held to the dialog's ranges, as the dialog does.
-    for (int row = 0; row < SLIDER_ROW_COUNT; row++) {
-        const SliderControlRow* r = GetSliderControlRow(row);
-        parameters.slot[r->slot] = ClampToSliderRow(row, parameters.slot[r->slot]);
+    if (!s->folder.empty()) {
+        s->inputs = positional;
+        if (!IsFolder(s->folder)) return Refuse("the output folder '" + s->folder + "' does not exist");
+    } else if (s->list && positional.size() == 1) {
+        s->inputs = positional;
+    } else if (positional.size() == 2) {
+        s->inputs = {positional[0]};
+        s->output = positional[1];
+        if (IsFolder(s->output)) {
+            s->folder = s->output;
+            s->output.clear();
+        }
+    } else {
+        return Refuse(positional.size() == 1 ? "an OUTPUT file or -o FOLDER is needed (see raylume --help)"
+                                             : "several inputs need -o FOLDER (see raylume --help)");
     }
-    parameters.slot[SLOT_EFFECTS_ONLY] = parameters.slot[SLOT_EFFECTS_ONLY] ? 1 : 0;
+    if (s->inputs.size() > 1) {
+        for (const std::string* path : {&s->starsCsv, &s->starsJson})
+            if (!path->empty() && !IsFolder(*path))
+                return Refuse("with several inputs, the catalogue option needs a folder, not '" + *path + "'");
+    }
+    return true;
+}
 
-    HostOptions options;
-    options.callParameters = false;
-    options.offerRegistrySuite = false;  // every run starts from the values given here
-    HostSimulator host(PluginMain, options);
+// ---- the progress bar ----
+
+struct Bar {
+    bool on = false;
+    std::string name;
+    int shown = -1;
+    std::string stage;
+};
+
+void ShowProgress(void* context, const char* stage, double fraction) {
+    auto* bar = static_cast<Bar*>(context);
+    if (!bar->on) return;
+    int percent = static_cast<int>(fraction * 100.0 + 0.5);
+    if (percent == bar->shown && bar->stage == stage) return;
+    bar->shown = percent;
+    bar->stage = stage;
+    char cells[31];
+    int filled = percent * 30 / 100;
+    for (int i = 0; i < 30; i++) cells[i] = i < filled ? '#' : '-';
+    cells[30] = 0;
+    std::fprintf(stderr, "\rraylume: %-24.24s [%s] %3d%% %-8s", bar->name.c_str(), cells, percent, stage);
+    std::fflush(stderr);
+}
+
+void EndProgress(Bar* bar) {
+    if (bar->on && bar->shown >= 0) std::fprintf(stderr, "\r%*s\r", 79, "");
+    bar->shown = -1;
+}
+
+// ---- one input ----
+
+struct Job {
+    std::string input, output, csv, json;
+    RasterFileFormat format;
+};
+
+int DecideOutput(const Settings& s, const std::string& input, Job* job) {
+    job->input = input;
+    job->output = s.output;
+    if (!s.folder.empty()) {
+        std::string name = BaseName(input);
+        if (s.format != RASTER_FORMAT_UNKNOWN) name = Stem(input) + ExtensionOf(s.format, 3);
+        job->output = s.folder + "/" + name;
+    }
+    if (!job->output.empty()) {
+        RasterFileFormat byName = FormatOfName(job->output);
+        if (byName == RASTER_FORMAT_UNKNOWN && s.format == RASTER_FORMAT_UNKNOWN) {
+            Refuse("cannot tell the format of '" + job->output +
+                   "' from its extension; use .tif, .png, .fits, .ppm/.pgm or .pfm, or --format");
+            return EXIT_ARGUMENTS;
+        }
+        if (byName != RASTER_FORMAT_UNKNOWN && s.format != RASTER_FORMAT_UNKNOWN && byName != s.format) {
+            Refuse("--format " + std::string(FormatName(s.format)) + " contradicts the extension of '" + job->output + "'");
+            return EXIT_ARGUMENTS;
+        }
+        job->format = byName != RASTER_FORMAT_UNKNOWN ? byName : s.format;
+        if (job->output == input) {
+            // Allowed: the result replaces the input only once it is completely written.
+        }
+    }
+    const bool several = s.inputs.size() > 1;
+    job->csv = s.starsCsv.empty() ? "" : several ? s.starsCsv + "/" + Stem(input) + ".csv" : s.starsCsv;
+    job->json = s.starsJson.empty() ? "" : several ? s.starsJson + "/" + Stem(input) + ".json" : s.starsJson;
+    if (!job->output.empty() && !CanWrite(job->output, "image")) return EXIT_OUTPUT;
+    if (!job->csv.empty() && !CanWrite(job->csv, "catalogue")) return EXIT_OUTPUT;
+    if (!job->json.empty() && !CanWrite(job->json, "catalogue")) return EXIT_OUTPUT;
+    return EXIT_DONE;
+}
+
+int RunJob(const Settings& s, const Job& job) {
+    Raster raster;
+    RasterFailure failure = RASTER_OK;
     std::string error;
-    if (!ReadImageFile(input, host.document, &error)) {
-        std::fprintf(stderr, "raylume: cannot read '%s': %s\n", input, error.c_str());
-        return 3;
+    if (!ReadRaster(job.input, &raster, &failure, &error)) {
+        Refuse("cannot read '" + job.input + "': " + error);
+        return failure == RASTER_NO_MEMORY ? EXIT_MEMORY : EXIT_INPUT;
     }
-    host.options.playInfo = PLAY_INFO_SILENT;
-    host.PlayDescriptor(DescriptorOf(parameters));
+    Bar bar;
+    bar.on = !s.quiet && RAYLUME_ISATTY(RAYLUME_FILENO(stderr));
+    bar.name = BaseName(job.input);
+    FilterProgress progress = {&bar, ShowProgress};
     auto started = std::chrono::steady_clock::now();
-    RunLog log = host.RunFilter();
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    int16 result = log.Result(filterSelectorStart);
-    for (const auto& v : log.violations) std::fprintf(stderr, "raylume: host check: %s\n", v.c_str());
-    if (result != 0) {
-        std::fprintf(stderr, "raylume: the filter ended with result %d%s\n", result,
-                     result == -128 ? " (cancelled)" : "");
-        return 4;
+    ForceGlobalErrorCode(RUN_OK);
+    FilterOutcome outcome = FilterRaster(&raster, s.parameters, &progress);
+    EndProgress(&bar);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (gCancelled.load() || outcome.result == RUN_CANCELLED) {
+        std::fprintf(stderr, "raylume: cancelled; nothing was written for '%s'\n", job.input.c_str());
+        return EXIT_CANCELLED;
     }
-    if (list) {
+    if (outcome.result == RUN_OUT_OF_MEMORY) {
+        Refuse("not enough memory to filter '" + job.input + "': the engine's copy of the image alone needs " +
+               std::to_string((outcome.bytesNeeded + (1 << 20) - 1) >> 20) + " MiB, and its analysis about as much again");
+        return EXIT_MEMORY;
+    }
+    if (outcome.result != RUN_OK) {
+        Refuse("the filter failed on '" + job.input + "' (engine result " + std::to_string(outcome.result) + ")");
+        return EXIT_ENGINE;
+    }
+    if (outcome.nonFinite)
+        std::fprintf(stderr,
+                     "raylume: warning: '%s' holds %llu samples that are not finite numbers; they were judged as "
+                     "black (NaN, -Inf) or white (+Inf) and are written back as they were\n",
+                     job.input.c_str(), static_cast<unsigned long long>(outcome.nonFinite));
+    if (s.list) {
         char line[LIGHT_SOURCE_LINE_SIZE];
         LightSourceTextCursor cursor;
         bool first = true;
@@ -214,16 +519,118 @@ int main(int argc, char** argv) {
             first = false;
         }
     }
-    if (output && !WriteImageFile(output, host.document, &error)) {
-        std::fprintf(stderr, "raylume: cannot write '%s': %s\n", output, error.c_str());
-        return 5;
+    const bool fits = raster.format == RASTER_FORMAT_FITS;
+    if (!job.csv.empty() && !WriteTextFile(job.csv, CatalogueCsv(outcome.catalogue, fits, raster.height), &error)) {
+        Refuse("cannot write the catalogue '" + job.csv + "': " + error);
+        return EXIT_OUTPUT;
     }
-    if (saveSettings && !WriteSettings(saveSettings, parameters)) {
-        std::fprintf(stderr, "raylume: cannot write settings to '%s'\n", saveSettings);
-        return 5;
+    if (!job.json.empty() &&
+        !WriteTextFile(job.json, CatalogueJson(outcome.catalogue, fits, raster.width, raster.height, job.input), &error)) {
+        Refuse("cannot write the catalogue '" + job.json + "': " + error);
+        return EXIT_OUTPUT;
     }
-    if (!quiet && output)
-        std::fprintf(stderr, "raylume: %d x %d, %u light sources, %.2f s -> %s\n", host.document.width,
-                     host.document.height, LightSourceTable.count, seconds, output);
-    return log.violations.empty() ? 0 : 6;
+    if (!job.output.empty()) {
+        int32_t depth = s.depth ? s.depth : raster.depth;
+        if (!FormatHoldsDepth(job.format, depth)) {
+            int32_t fitting = job.format == RASTER_FORMAT_PFM ? 32 : 16;
+            if (s.depth) {
+                Refuse(std::string(FormatName(job.format)) + " cannot hold " + std::to_string(depth) + "-bit samples");
+                return EXIT_ARGUMENTS;
+            }
+            if (!s.quiet)
+                std::fprintf(stderr, "raylume: note: %s holds no %d-bit samples; writing %d bits\n",
+                             FormatName(job.format), depth, fitting);
+            depth = fitting;
+        }
+        ConvertRasterDepth(&raster, depth);
+        if (raster.alpha && (job.format == RASTER_FORMAT_FITS || job.format == RASTER_FORMAT_PNM ||
+                             job.format == RASTER_FORMAT_PFM)) {
+            if (!s.quiet) std::fprintf(stderr, "raylume: note: %s holds no alpha; it is left out\n", FormatName(job.format));
+            Raster opaque = raster;
+            opaque.alpha = false;
+            opaque.samples.clear();
+            RasterFailure f;
+            if (!AllocateRaster(&opaque, &f, &error)) {
+                Refuse("cannot write '" + job.output + "': " + error);
+                return EXIT_MEMORY;
+            }
+            const size_t bytes = raster.SampleBytes();
+            for (size_t i = 0, n = static_cast<size_t>(raster.width) * raster.height; i < n; i++)
+                std::memcpy(opaque.samples.data() + i * raster.colours * bytes,
+                            raster.samples.data() + i * raster.Channels() * bytes, raster.colours * bytes);
+            raster.samples.swap(opaque.samples);
+            raster.alpha = false;
+        }
+        if (gCancelled.load()) {
+            std::fprintf(stderr, "raylume: cancelled; nothing was written for '%s'\n", job.input.c_str());
+            return EXIT_CANCELLED;
+        }
+        if (!WriteRaster(job.output, raster, job.format, &error)) {
+            Refuse("cannot write '" + job.output + "': " + error);
+            return EXIT_OUTPUT;
+        }
+    }
+    if (!s.quiet)
+        std::fprintf(stderr, "raylume: %s: %d x %d, %zu light sources, %.2f s%s%s\n", job.input.c_str(), raster.width,
+                     raster.height, outcome.catalogue.size(), seconds, job.output.empty() ? "" : " -> ",
+                     job.output.c_str());
+    return EXIT_DONE;
+}
+
+int Main(int argc, char** argv) {
+    Settings settings;
+    int code = EXIT_DONE;
+    if (!ParseArguments(argc, argv, &settings, &code)) return code;
+    std::vector<Job> jobs;
+    for (const std::string& input : settings.inputs) {
+        Job job;
+        int decided = DecideOutput(settings, input, &job);
+        if (decided != EXIT_DONE) return decided;
+        jobs.push_back(job);
+    }
+    if (!settings.saveSettings.empty() && !CanWrite(settings.saveSettings, "settings")) return EXIT_OUTPUT;
+
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+    int worst = EXIT_DONE;
+    for (const Job& job : jobs) {
+        int result = RunJob(settings, job);
+        if (result == EXIT_CANCELLED) return EXIT_CANCELLED;
+        if (result != EXIT_DONE && worst == EXIT_DONE) worst = result;
+    }
+    if (!settings.saveSettings.empty()) {
+        uint8_t block[PARAMETER_BLOCK_SIZE] = {};
+        FilterParameters record = settings.parameters;
+        std::memcpy(block, &record, sizeof record);
+        if (!WriteParameterFile(block, settings.saveSettings)) {
+            Refuse("cannot write the settings '" + settings.saveSettings + "' (see the log for the reason)");
+            if (worst == EXIT_DONE) worst = EXIT_OUTPUT;
+        }
+    }
+    return worst;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    OsSetMessageBoxShower(NoMessageBox);
+    SetUserInterfaceThread(OsGetCurrentThreadId());
+    OpenDebugLog("raylume", nullptr);
+    MakeUserDataFolder();
+    OpenDebugLogFile(LOGGING_THREADED);
+    InitializeBufferUsage();
+    int code = EXIT_ENGINE;
+    try {
+        code = Main(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "raylume: not enough memory\n");
+        code = EXIT_MEMORY;
+    } catch (...) {
+        std::fprintf(stderr, "raylume: an unexpected failure stopped the run\n");
+        code = EXIT_ENGINE;
+    }
+    ReportBufferUsage();
+    DeleteBufferUsageSection();
+    CloseDebugLog();
+    return code;
 }

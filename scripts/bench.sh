@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Benchmark of the whole raylume run against source-extractor on the same
+# star field (not a test: it prints figures).
+#
+# Generates a 4000 x 3000 16-bit RGB field of 2000 stars with the project's
+# generator, stretched (gamma 2.5, as a user stretches a linear frame), as a
+# TIFF for raylume and, with the same stars in grey, as a FITS file for
+# source-extractor (which takes one plane). Then times, alternating, the whole
+# raylume run (read, analyse, render, write) and source-extractor's detection,
+# each RUNS times (default 3), and prints the medians, their ratio and
+# raylume's peak memory against the image's decoded size. Also runs rl_bench
+# for the engine's per-stage figures unless --no-stages is given.
+#
+#   scripts/bench.sh [--runs N] [--no-stages]
+set -euo pipefail
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$ROOT"
+RUNS=3
+STAGES=1
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --runs) RUNS="$2"; shift 2 ;;
+    --no-stages) STAGES=0; shift ;;
+    *) echo "usage: scripts/bench.sh [--runs N] [--no-stages]" >&2; exit 2 ;;
+  esac
+done
+
+SUDO=""
+if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
+need=()
+command -v source-extractor >/dev/null || need+=(source-extractor)
+[ -x /usr/bin/time ] || need+=(time)
+if [ ${#need[@]} -gt 0 ]; then
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi
+[ -x build/native/raylume ] || bash scripts/build.sh
+
+WORK=build/bench
+mkdir -p "$WORK"
+field=(--seed 2026 --width 4000 --height 3000 --stars 2000 --peak 0.05:3 --sigma 0.9:2.5 --noise 0.003
+  --sky 0.03 --gradient 0.02,0.01 --nebulae 2 --gamma 2.5 --depth 16)
+build/native/starfield "${field[@]}" -o "$WORK/field.tif" >/dev/null
+build/native/starfield "${field[@]}" --gray -o "$WORK/field-grey.pgm" >/dev/null
+build/native/raylume "$WORK/field-grey.pgm" "$WORK/field-grey.fits" --quiet \
+  --intensity 0 --secondary-spike-intensity 0 --soft-flare-intensity 0 --ring-flare-intensity 0
+
+# source-extractor: detection with its defaults, no convolution, a small catalogue.
+printf 'X_IMAGE\nY_IMAGE\nFLUX_AUTO\n' >"$WORK/sex.param"
+sex_run() {
+  (cd "$WORK" && source-extractor field-grey.fits -CATALOG_NAME sex.cat -CATALOG_TYPE ASCII_HEAD \
+    -PARAMETERS_NAME sex.param -FILTER N -VERBOSE_TYPE QUIET -NTHREADS 0)
+}
+raylume_run() {
+  /usr/bin/time -f "%M" -o "$WORK/raylume.mem" build/native/raylume "$WORK/field.tif" "$WORK/field-out.tif" \
+    --stars-csv "$WORK/raylume.csv" --quiet
+}
+now() { date +%s.%N; }
+
+ours=()
+theirs=()
+memory=()
+for ((i = 0; i < RUNS; i++)); do
+  t0=$(now); raylume_run; t1=$(now)
+  ours+=("$(awk "BEGIN {print $t1 - $t0}")")
+  memory+=("$(cat "$WORK/raylume.mem")")
+  t0=$(now); sex_run; t1=$(now)
+  theirs+=("$(awk "BEGIN {print $t1 - $t0}")")
+done
+median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2}'; }
+m_ours=$(median "${ours[@]}")
+m_theirs=$(median "${theirs[@]}")
+peak_kib=$(printf '%s\n' "${memory[@]}" | sort -g | tail -n 1)
+decoded_mib=$(awk "BEGIN {print 4000 * 3000 * 3 * 2 / 1048576}")
+sources=$(($(wc -l <"$WORK/raylume.csv") - 1))
+detected=$(grep -vc '^#' "$WORK/sex.cat" || true)
+printf '\n== raylume vs source-extractor, 4000 x 3000 16-bit, %d runs each (medians)\n' "$RUNS"
+printf 'raylume (TIFF in, analysis, render, TIFF out): %.2f s, %d light sources\n' "$m_ours" "$sources"
+printf 'source-extractor (FITS, detection):            %.2f s, %d detections\n' "$m_theirs" "$detected"
+printf 'ratio: %.2f x (goal: at most 2.5 x)\n' "$(awk "BEGIN {print $m_ours / $m_theirs}")"
+printf 'raylume peak memory: %.0f MiB for a %.0f MiB image: %.2f x (goal: at most 3 x)\n' \
+  "$(awk "BEGIN {print $peak_kib / 1024}")" "$decoded_mib" "$(awk "BEGIN {print $peak_kib / 1024 / $decoded_mib}")"
+if [ "$STAGES" = 1 ] && [ -x build/native/rl_bench ]; then
+  printf '\n== engine stages (rl_bench)\n'
+  build/native/rl_bench --benchmark_min_time=0.01
+fi

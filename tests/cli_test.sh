@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# End-to-end runs of raylume as a user types them: files of every kind in and
+# out, the catalogue, settings saved and reloaded, several inputs, and every
+# refusal with its exit code. Ctrl+C leaves no output.
+#   tests/cli_test.sh STARFIELD RAYLUME WORKDIR
+set -uo pipefail
+STARFIELD="$1"
+RAYLUME="$2"
+DIR="$3/cli"
+rm -rf "$DIR"
+mkdir -p "$DIR/out"
+failures=0
+
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+
+# expect CODE TEXT COMMAND...: the command exits with CODE and its stderr holds TEXT.
+expect() {
+  local code="$1" text="$2"
+  shift 2
+  "$@" >"$DIR/stdout" 2>"$DIR/stderr"
+  local rc=$?
+  if [ "$rc" != "$code" ]; then
+    fail "$* exited $rc, not $code: $(cat "$DIR/stderr")"
+  elif [ -n "$text" ] && ! grep -q -- "$text" "$DIR/stderr"; then
+    fail "$* did not say '$text': $(cat "$DIR/stderr")"
+  fi
+}
+
+same() { cmp -s "$1" "$2"; }
+
+"$STARFIELD" --seed 5 --width 320 --height 200 --stars 40 --peak 0.3:2 --sigma 1.2:2 --margin 8 \
+  -o "$DIR/in.ppm" -o "$DIR/in.tif" >/dev/null || fail "starfield"
+
+# A run with the dialog's options, the catalogue and the settings.
+expect 0 "" "$RAYLUME" "$DIR/in.tif" "$DIR/out.tif" --quantity 80 --angle 15 --number-of-points 6 \
+  --save-settings "$DIR/chosen.rlp" --stars-csv "$DIR/stars.csv" --stars-json "$DIR/stars.json" --quiet
+[ "$(stat -c %s "$DIR/chosen.rlp" 2>/dev/null)" = 255 ] || fail "a parameter file is 255 bytes"
+same "$DIR/in.tif" "$DIR/out.tif" && fail "the filter drew nothing on a field of bright stars"
+head -n 1 "$DIR/stars.csv" | grep -q '^index,x,y,diameter,brightness,red,green,blue,state,selected,intensity$' ||
+  fail "the catalogue's header: $(head -n 1 "$DIR/stars.csv")"
+[ "$(wc -l <"$DIR/stars.csv")" -gt 5 ] || fail "the catalogue lists the stars"
+grep -q '"sources": \[' "$DIR/stars.json" || fail "the JSON catalogue"
+
+# The saved settings give the same picture.
+expect 0 "" "$RAYLUME" "$DIR/in.tif" "$DIR/again.tif" --load-settings "$DIR/chosen.rlp" --quiet
+same "$DIR/out.tif" "$DIR/again.tif" || fail "loading the saved settings gave another picture"
+
+# Lossless conversion between formats when nothing is drawn; the extension chooses.
+none=(--intensity 0 --secondary-spike-intensity 0 --soft-flare-intensity 0 --ring-flare-intensity 0 --quiet)
+expect 0 "" "$RAYLUME" "$DIR/in.ppm" "$DIR/plain.fits" "${none[@]}"
+expect 0 "" "$RAYLUME" "$DIR/plain.fits" "$DIR/plain.png" "${none[@]}"
+expect 0 "" "$RAYLUME" "$DIR/plain.png" "$DIR/plain.ppm" "${none[@]}"
+same "$DIR/in.ppm" "$DIR/plain.ppm" || fail "PPM -> FITS -> PNG -> PPM with nothing drawn changed the picture"
+head -c 2 "$DIR/plain.fits" | grep -q SI || fail "a .fits output is a FITS file"
+head -c 4 "$DIR/plain.png" | grep -q PNG || fail "a .png output is a PNG file"
+
+# The listing.
+expect 0 "" "$RAYLUME" --list "$DIR/in.tif" --quiet
+grep -q "NumberOfLightSources = [1-9]" "$DIR/stdout" || fail "no light sources listed"
+
+# Several inputs into a folder, the result replacing its input only when complete.
+cp "$DIR/in.tif" "$DIR/inplace.tif"
+expect 0 "" "$RAYLUME" "$DIR/in.tif" "$DIR/in.ppm" -o "$DIR/out" --quiet
+[ -s "$DIR/out/in.tif" ] && [ -s "$DIR/out/in.ppm" ] || fail "-o FOLDER writes every input"
+expect 0 "" "$RAYLUME" "$DIR/inplace.tif" "$DIR/inplace.tif" --quiet
+same "$DIR/inplace.tif" "$DIR/out/in.tif" || fail "filtering a file onto itself"
+
+# Refusals, each with its sentence and exit code; nothing is written.
+expect 2 "needs a value" "$RAYLUME" "$DIR/in.tif" "$DIR/x.tif" --quantity
+expect 2 "not an empty one" "$RAYLUME" "$DIR/in.tif" "$DIR/x.tif" --number-of-points ""
+expect 2 "from 1 to 32" "$RAYLUME" "$DIR/in.tif" "$DIR/x.tif" --points 99
+expect 2 "from -90.0 to 90.0" "$RAYLUME" "$DIR/in.tif" "$DIR/x.tif" --angle 150
+expect 2 "unknown option" "$RAYLUME" "$DIR/in.tif" "$DIR/x.tif" --sparkle 3
+expect 2 "contradicts" "$RAYLUME" "$DIR/in.tif" "$DIR/x.tif" --format png
+expect 2 "cannot tell the format" "$RAYLUME" "$DIR/in.tif" "$DIR/x.abc"
+expect 3 "cannot read" "$RAYLUME" "$DIR/missing.tif" "$DIR/x.tif"
+head -c 3000 "$DIR/in.tif" >"$DIR/cut.tif"
+expect 3 "cannot read" "$RAYLUME" "$DIR/cut.tif" "$DIR/x.tif"
+echo "just text" >"$DIR/text.png"
+expect 3 "not a TIFF, PNG, FITS" "$RAYLUME" "$DIR/text.png" "$DIR/x.tif"
+expect 4 "does not exist" "$RAYLUME" "$DIR/in.tif" "$DIR/nowhere/x.tif"
+expect 4 "settings" "$RAYLUME" "$DIR/in.tif" "$DIR/x.tif" --save-settings "$DIR/nowhere/s.rlp"
+expect 2 "cannot read settings" "$RAYLUME" "$DIR/in.tif" "$DIR/x.tif" --load-settings "$DIR/missing.rlp"
+head -c 20 "$DIR/chosen.rlp" >"$DIR/short.rlp"
+expect 2 "holds 20 bytes" "$RAYLUME" "$DIR/in.tif" "$DIR/x.tif" --load-settings "$DIR/short.rlp"
+[ -e "$DIR/x.tif" ] && fail "a refused run wrote its output"
+
+# Ctrl+C: the run stops, says so, and leaves neither the output nor a temporary file.
+"$STARFIELD" --seed 9 --width 3000 --height 2000 --stars 3000 --peak 0.1:3 --sigma 1:3 -o "$DIR/big.tif" >/dev/null
+"$RAYLUME" "$DIR/big.tif" "$DIR/big-out.tif" --length 100 --quiet 2>"$DIR/stderr" &
+pid=$!
+sleep 0.7
+kill -INT "$pid"
+wait "$pid"
+rc=$?
+if [ "$rc" = 0 ]; then
+  echo "note: the run finished before Ctrl+C reached it" >&2
+else
+  [ "$rc" = 130 ] || fail "Ctrl+C exits 130, not $rc"
+  [ -e "$DIR/big-out.tif" ] && fail "a cancelled run left its output"
+  grep -q cancelled "$DIR/stderr" || fail "a cancelled run says so"
+fi
+ls "$DIR" | grep -q 'raylume-' && fail "temporary files stayed behind: $(ls "$DIR" | grep raylume-)"
+
+if [ "$failures" != 0 ]; then
+  echo "raylume: $failures failure(s)" >&2
+  exit 1
+fi
+echo "raylume: formats, catalogue, settings, several inputs, refusals and Ctrl+C behave"

@@ -1,0 +1,127 @@
+// The star catalogue as CSV and JSON.
+#include "tools/raylume/catalogue.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "image/fixed_point.h"
+#include "support/os.h"
+
+namespace {
+
+const char* StateName(int32_t state) {
+    switch (state) {
+        case LIGHT_SOURCE_HIDDEN: return "hidden";
+        case LIGHT_SOURCE_SHOWN: return "shown";
+        default: return "auto";
+    }
+}
+
+double Fraction(uint32_t unit) { return unit >= UNIT_ONE ? 1.0 : static_cast<double>(unit) / UNIT_ONE; }
+
+struct Row {
+    double x, y, fitsX, fitsY, diameter, brightness, red, green, blue, intensity;
+    const char* state;
+    int selected;
+};
+
+Row RowOf(const CatalogueEntry& e, int32_t height) {
+    const LightSource& s = e.source;
+    Row r;
+    r.x = s.x + s.xQuarter / 4.0;
+    r.y = s.y + s.yQuarter / 4.0;
+    r.fitsX = r.x + 1.0;
+    r.fitsY = height - r.y;
+    r.diameter = 2.0 * std::sqrt(static_cast<double>(s.radiusSquared));
+    r.brightness = Fraction(s.brightness);
+    r.red = Fraction(s.red);
+    r.green = Fraction(s.green);
+    r.blue = Fraction(s.blue);
+    r.intensity = e.selected ? Fraction(e.intensity) : 0.0;
+    r.state = StateName(s.state);
+    r.selected = e.selected ? 1 : 0;
+    return r;
+}
+
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::atomic<uint32_t> gTextCount{0};
+
+}  // namespace
+
+std::string CatalogueCsv(const std::vector<CatalogueEntry>& entries, bool fits, int32_t height) {
+    std::string text = fits ? "index,x,y,fits_x,fits_y,diameter,brightness,red,green,blue,state,selected,intensity\n"
+                            : "index,x,y,diameter,brightness,red,green,blue,state,selected,intensity\n";
+    char line[512];
+    for (size_t i = 0; i < entries.size(); i++) {
+        const Row r = RowOf(entries[i], height);
+        if (fits)
+            std::snprintf(line, sizeof line, "%zu,%.2f,%.2f,%.2f,%.2f,%.2f,%.6f,%.6f,%.6f,%.6f,%s,%d,%.6f\n", i, r.x,
+                          r.y, r.fitsX, r.fitsY, r.diameter, r.brightness, r.red, r.green, r.blue, r.state, r.selected,
+                          r.intensity);
+        else
+            std::snprintf(line, sizeof line, "%zu,%.2f,%.2f,%.2f,%.6f,%.6f,%.6f,%.6f,%s,%d,%.6f\n", i, r.x, r.y,
+                          r.diameter, r.brightness, r.red, r.green, r.blue, r.state, r.selected, r.intensity);
+        text += line;
+    }
+    return text;
+}
+
+std::string CatalogueJson(const std::vector<CatalogueEntry>& entries, bool fits, int32_t width, int32_t height,
+                          const std::string& image) {
+    std::string text = "{\n  \"image\": " + JsonString(image) + ",\n  \"width\": " + std::to_string(width) +
+                       ",\n  \"height\": " + std::to_string(height) + ",\n  \"sources\": [";
+    char item[640];
+    for (size_t i = 0; i < entries.size(); i++) {
+        const Row r = RowOf(entries[i], height);
+        char fitsPart[96] = "";
+        if (fits) std::snprintf(fitsPart, sizeof fitsPart, ", \"fits_x\": %.2f, \"fits_y\": %.2f", r.fitsX, r.fitsY);
+        std::snprintf(item, sizeof item,
+                      "%s\n    {\"index\": %zu, \"x\": %.2f, \"y\": %.2f%s, \"diameter\": %.2f, \"brightness\": %.6f, "
+                      "\"red\": %.6f, \"green\": %.6f, \"blue\": %.6f, \"state\": \"%s\", \"selected\": %s, "
+                      "\"intensity\": %.6f}",
+                      i ? "," : "", i, r.x, r.y, fitsPart, r.diameter, r.brightness, r.red, r.green, r.blue, r.state,
+                      r.selected ? "true" : "false", r.intensity);
+        text += item;
+    }
+    text += entries.empty() ? "]\n}\n" : "\n  ]\n}\n";
+    return text;
+}
+
+bool WriteTextFile(const std::string& path, const std::string& text, std::string* error) {
+    const std::string temporary = path + ".raylume-" + std::to_string(OsGetCurrentProcessId()) + "-" +
+                                  std::to_string(gTextCount.fetch_add(1)) + ".tmp";
+    FILE* file = std::fopen(temporary.c_str(), "wb");
+    if (!file) {
+        *error = std::string("cannot create it: ") + std::strerror(errno);
+        return false;
+    }
+    bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    ok = std::fflush(file) == 0 && ok;
+    ok = std::fclose(file) == 0 && ok;
+    if (!ok) *error = std::string("cannot write it: ") + std::strerror(errno);
+    if (ok && !OsReplaceFile(temporary, path)) {
+        *error = "cannot put it in place";
+        ok = false;
+    }
+    if (!ok) std::remove(temporary.c_str());
+    return ok;
+}

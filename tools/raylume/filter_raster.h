@@ -1,0 +1,46 @@
+// The filter on a raster: the engine's own analysis and render, called
+// directly (no host in between), the picture coming back lossless.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "analysis/light_source_table.h"
+#include "params/filter_parameters.h"
+#include "tools/raylume/raster.h"
+
+// What the tool shows of a long run: the stage ("analysis", "render") and
+// how far it is (0..1). Called on the calling thread for the analysis and
+// from render threads for the render (serialised by the caller's lock).
+struct FilterProgress {
+    void* context;
+    void (*show)(void* context, const char* stage, double fraction);
+};
+
+// One light source as the catalogue lists it.
+struct CatalogueEntry {
+    LightSource source;
+    bool selected;      // Quantity (or a forced state) gives it effects
+    uint32_t intensity; // its effect intensity when selected (unit fraction)
+};
+
+struct FilterOutcome {
+    int16_t result = 0;                    // RUN_OK or the run's failure code
+    std::vector<CatalogueEntry> catalogue; // brightest first
+    uint64_t nonFinite = 0;                // NaN or infinite float samples met
+    uint64_t bytesNeeded = 0;              // what the engine's image takes (for a memory report)
+};
+
+// Filters `raster` in place with `parameters` (held to their ranges first).
+// Samples no effect changes keep their exact bytes (and FITS raw values);
+// non-finite float samples are judged as black (NaN, -Inf) or white (+Inf)
+// and written back as they were. While the engine runs, the raster's
+// samples are released (the engine's image holds them), so the picture is
+// in memory once. The run's result code is left for the caller to reset
+// between files; CancelFilterRun ends a run with RUN_CANCELLED, after which
+// (as after any failure) the raster must not be written.
+FilterOutcome FilterRaster(Raster* raster, const FilterParameters& parameters, const FilterProgress* progress);
+
+// Raises the engine's stop flags (safe from a signal handler).
+void CancelFilterRun();

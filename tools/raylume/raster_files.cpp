@@ -1,0 +1,212 @@
+// Format choice, safe writing and depth conversion of rasters.
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+
+#ifdef _WIN32
+#include <io.h>
+#include <process.h>
+#define RAYLUME_GETPID _getpid
+#else
+#include <unistd.h>
+#define RAYLUME_GETPID getpid
+#endif
+
+#include "support/os.h"
+#include "tools/raylume/raster.h"
+
+namespace {
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// Makes the bytes of a written file durable before it replaces the old one.
+bool SyncFile(const std::string& path) {
+#ifdef _WIN32
+    int fd = _open(path.c_str(), _O_RDWR | _O_BINARY);
+    if (fd < 0) return false;
+    bool ok = _commit(fd) == 0;
+    _close(fd);
+#else
+    int fd = open(path.c_str(), O_RDWR);
+    if (fd < 0) return false;
+    bool ok = fsync(fd) == 0;
+    close(fd);
+#endif
+    return ok;
+}
+
+std::atomic<uint32_t> gTemporaryCount{0};
+
+}  // namespace
+
+bool AllocateRaster(Raster* raster, RasterFailure* failure, std::string* error) {
+    if (raster->width <= 0 || raster->height <= 0 || raster->width > RASTER_MAX_SIDE ||
+        raster->height > RASTER_MAX_SIDE) {
+        *failure = RASTER_UNSUPPORTED;
+        *error = "the image size " + std::to_string(raster->width) + " x " + std::to_string(raster->height) +
+                 " is not one the tool takes";
+        return false;
+    }
+    const uint64_t row = static_cast<uint64_t>(raster->width) * raster->Channels() * raster->SampleBytes();
+    const uint64_t bytes = row * static_cast<uint64_t>(raster->height);
+    if (bytes / static_cast<uint64_t>(raster->height) != row || bytes > RASTER_MAX_BYTES) {
+        *failure = RASTER_UNSUPPORTED;
+        *error = "the image of " + std::to_string(raster->width) + " x " + std::to_string(raster->height) +
+                 " pixels is larger than the tool takes (16 GiB of samples)";
+        return false;
+    }
+    try {
+        raster->samples.assign(static_cast<size_t>(bytes), 0);
+    } catch (...) {
+        *failure = RASTER_NO_MEMORY;
+        *error = "not enough memory for the image's " + std::to_string(bytes / (1024 * 1024)) + " MiB of samples";
+        return false;
+    }
+    return true;
+}
+
+RasterFileFormat FormatOfName(const std::string& path) {
+    const size_t dot = path.find_last_of('.');
+    const size_t slash = path.find_last_of("/\\");
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return RASTER_FORMAT_UNKNOWN;
+    const std::string ext = Lower(path.substr(dot + 1));
+    if (ext == "tif" || ext == "tiff") return RASTER_FORMAT_TIFF;
+    if (ext == "png") return RASTER_FORMAT_PNG;
+    if (ext == "fit" || ext == "fits" || ext == "fts") return RASTER_FORMAT_FITS;
+    if (ext == "pgm" || ext == "ppm" || ext == "pnm") return RASTER_FORMAT_PNM;
+    if (ext == "pfm") return RASTER_FORMAT_PFM;
+    return RASTER_FORMAT_UNKNOWN;
+}
+
+RasterFileFormat FormatOfContent(const uint8_t* b, size_t size) {
+    if (size >= 4 && ((b[0] == 'I' && b[1] == 'I' && b[2] == 42 && b[3] == 0) ||
+                      (b[0] == 'M' && b[1] == 'M' && b[2] == 0 && b[3] == 42) ||
+                      (b[0] == 'I' && b[1] == 'I' && b[2] == 43 && b[3] == 0) ||
+                      (b[0] == 'M' && b[1] == 'M' && b[2] == 0 && b[3] == 43)))
+        return RASTER_FORMAT_TIFF;
+    static const uint8_t kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (size >= 8 && std::memcmp(b, kPng, 8) == 0) return RASTER_FORMAT_PNG;
+    if (size >= 9 && std::memcmp(b, "SIMPLE  =", 9) == 0) return RASTER_FORMAT_FITS;
+    if (size >= 2 && b[0] == 'P' && (b[1] == '5' || b[1] == '6')) return RASTER_FORMAT_PNM;
+    if (size >= 2 && b[0] == 'P' && (b[1] == 'f' || b[1] == 'F')) return RASTER_FORMAT_PFM;
+    return RASTER_FORMAT_UNKNOWN;
+}
+
+const char* FormatName(RasterFileFormat format) {
+    switch (format) {
+        case RASTER_FORMAT_PNM: return "PGM/PPM";
+        case RASTER_FORMAT_PFM: return "PFM";
+        case RASTER_FORMAT_TIFF: return "TIFF";
+        case RASTER_FORMAT_PNG: return "PNG";
+        case RASTER_FORMAT_FITS: return "FITS";
+        default: return "unknown";
+    }
+}
+
+bool FormatHoldsDepth(RasterFileFormat format, int32_t depth) {
+    switch (format) {
+        case RASTER_FORMAT_TIFF:
+        case RASTER_FORMAT_FITS: return depth == 8 || depth == 16 || depth == 32;
+        case RASTER_FORMAT_PNG:
+        case RASTER_FORMAT_PNM: return depth == 8 || depth == 16;
+        case RASTER_FORMAT_PFM: return depth == 32;
+        default: return false;
+    }
+}
+
+bool ReadRaster(const std::string& path, Raster* raster, RasterFailure* failure, std::string* error) {
+    *failure = RASTER_UNREADABLE;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        *error = std::string("cannot open it: ") + std::strerror(errno);
+        return false;
+    }
+    uint8_t head[16] = {};
+    const size_t got = std::fread(head, 1, sizeof head, f);
+    std::fclose(f);
+    *raster = Raster();
+    switch (FormatOfContent(head, got)) {
+        case RASTER_FORMAT_TIFF: return ReadTiffRaster(path, raster, failure, error);
+        case RASTER_FORMAT_PNG: return ReadPngRaster(path, raster, failure, error);
+        case RASTER_FORMAT_FITS: return ReadFitsRaster(path, raster, failure, error);
+        case RASTER_FORMAT_PNM:
+        case RASTER_FORMAT_PFM: return ReadPnmRaster(path, raster, failure, error);
+        default:
+            *failure = got == 0 ? RASTER_UNREADABLE : RASTER_UNSUPPORTED;
+            *error = got == 0 ? "the file is empty"
+                              : "it is not a TIFF, PNG, FITS, PGM/PPM or PFM file";
+            return false;
+    }
+}
+
+bool WriteRaster(const std::string& path, const Raster& raster, RasterFileFormat format, std::string* error) {
+    const std::string temporary = path + ".raylume-" + std::to_string(RAYLUME_GETPID()) + "-" +
+                                  std::to_string(gTemporaryCount.fetch_add(1)) + ".tmp";
+    bool ok = false;
+    switch (format) {
+        case RASTER_FORMAT_TIFF: ok = WriteTiffRaster(temporary, raster, error); break;
+        case RASTER_FORMAT_PNG: ok = WritePngRaster(temporary, raster, error); break;
+        case RASTER_FORMAT_FITS: ok = WriteFitsRaster(temporary, raster, error); break;
+        case RASTER_FORMAT_PNM:
+        case RASTER_FORMAT_PFM: ok = WritePnmRaster(temporary, raster, format, error); break;
+        default: *error = "no format to write"; break;
+    }
+    if (ok && !SyncFile(temporary)) {
+        *error = std::string("cannot flush it: ") + std::strerror(errno);
+        ok = false;
+    }
+    if (ok && !OsReplaceFile(temporary, path)) {
+        *error = "cannot put it in place of '" + path + "'";
+        ok = false;
+    }
+    if (!ok) std::remove(temporary.c_str());
+    return ok;
+}
+
+void ConvertRasterDepth(Raster* raster, int32_t depth) {
+    if (raster->depth == depth) return;
+    const size_t count = static_cast<size_t>(raster->width) * raster->height * raster->Channels();
+    std::vector<uint8_t> out(count * static_cast<size_t>(depth / 8));
+    auto read = [&](size_t i) -> double {
+        switch (raster->depth) {
+            case 8: return raster->samples[i] / 255.0;
+            case 16: {
+                uint16_t v;
+                std::memcpy(&v, raster->samples.data() + 2 * i, 2);
+                return v / 65535.0;
+            }
+            default: {
+                float v;
+                std::memcpy(&v, raster->samples.data() + 4 * i, 4);
+                return v;
+            }
+        }
+    };
+    for (size_t i = 0; i < count; i++) {
+        double v = read(i);
+        if (depth == 32) {
+            float f = static_cast<float>(v);
+            std::memcpy(out.data() + 4 * i, &f, 4);
+            continue;
+        }
+        if (!(v > 0)) v = 0;
+        if (v > 1) v = 1;
+        if (depth == 8) {
+            out[i] = static_cast<uint8_t>(std::lround(v * 255.0));
+        } else {
+            uint16_t w = static_cast<uint16_t>(std::lround(v * 65535.0));
+            std::memcpy(out.data() + 2 * i, &w, 2);
+        }
+    }
+    raster->samples.swap(out);
+    raster->depth = depth;
+    raster->fits.scaled = false;
+    raster->fits.raw.clear();
+}
