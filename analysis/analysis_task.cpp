@@ -39,7 +39,7 @@ struct SectionRecord {
     TrackedBuffer ringParams;
     TrackedBuffer diskShapes;
     TrackedBuffer ringShapes;
-    TrackedBuffer deselected;  // the section's flat-area map (one byte per pixel of its rows)
+    TrackedBuffer deselected;  // the section's flat-area map (one bit per pixel of its rows)
     int32_t left, top, right, bottom;
     ShapeCache* disks;
     int32_t diskCount;
@@ -255,13 +255,16 @@ ImageRect QuarterRect(const ImageRect& r) {
 bool CreateAnalysisImage(const Image* host, bool quarter) {
     Image* image = &gAnalysis.analysisImage;
     ImageRect r = host->imageRect;
+    // Without a selection every pixel is selected: the mask would only say so
+    // at a byte a pixel.
+    const bool withMask = host->mask.size != 0;
     if (quarter) {
         r = QuarterRect(r);
-        if (!CreateImage(image, r, r, IMAGE_MODE_RGB16, host->profile, true, false)) return false;
+        if (!CreateImage(image, r, r, IMAGE_MODE_RGB16, host->profile, withMask, false)) return false;
         if (!ResampleImage(host, image, &AnalysisStopFlag)) return false;
         return ConvertColorOf(image, GetLinearWorkingProfile());
     }
-    if (!CreateImage(image, r, r, IMAGE_MODE_RGB16, GetLinearWorkingProfile(), true, false)) return false;
+    if (!CreateImage(image, r, r, IMAGE_MODE_RGB16, GetLinearWorkingProfile(), withMask, false)) return false;
     return ConvertImageColorsParallel(host, host->imageRect, image, r);
 }
 
@@ -338,8 +341,8 @@ int32_t AnalyzeImageSections(Image* analysisImage, float scale) {
         if (result == 0) {
             const int32_t first = std::max(analysisImage->imageRect.top, records[i].top - SECTION_OVERLAP_ROWS);
             const int32_t last = std::min(analysisImage->imageRect.bottom, records[i].bottom + SECTION_OVERLAP_ROWS);
-            uint64_t bytes = static_cast<uint64_t>(last - first) *
-                             static_cast<uint64_t>(records[i].right - records[i].left);
+            uint64_t bytes = (static_cast<uint64_t>(last - first) *
+                                  static_cast<uint64_t>(records[i].right - records[i].left) + 7) / 8;
             if (bytes && ReallocateBuffer(bytes, &records[i].deselected) != 0) {
                 ReportUnexpected(__LINE__, "Thread %d: Could not allocate the flat-area map.", i);
                 result = -108;

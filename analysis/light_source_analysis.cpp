@@ -562,7 +562,8 @@ bool IsDeselected(const AnalyzerContext* c, int32_t x, int32_t y) {
     if (!c->deselected || y < c->rowsTop || y >= c->rowsBottom) return false;
     const ImageRect& r = c->image->imageRect;
     if (x < r.left || x >= r.right) return false;
-    return c->deselected[static_cast<int64_t>(y - c->rowsTop) * (r.right - r.left) + (x - r.left)] != 0;
+    const int64_t bit = static_cast<int64_t>(y - c->rowsTop) * (r.right - r.left) + (x - r.left);
+    return (c->deselected[bit >> 3] >> (bit & 7)) & 1;
 }
 
 bool FloodFillDeselect(AnalyzerContext* c, int32_t seedX, int32_t seedY, const PixelValue& ref) {
@@ -582,8 +583,10 @@ bool FloodFillDeselect(AnalyzerContext* c, int32_t seedX, int32_t seedY, const P
         return Inside(image, x, y) && (!c->deselected || (y >= c->rowsTop && y < c->rowsBottom));
     };
     auto mark = [&](int32_t x, int32_t y) {
-        if (c->deselected)
-            c->deselected[static_cast<int64_t>(y - c->rowsTop) * width + (x - image->imageRect.left)] = 1;
+        if (c->deselected) {
+            const int64_t bit = static_cast<int64_t>(y - c->rowsTop) * width + (x - image->imageRect.left);
+            c->deselected[bit >> 3] = static_cast<uint8_t>(c->deselected[bit >> 3] | (1u << (bit & 7)));
+        }
         else
             image->OutputImage(image, &deselect, x, y);
     };

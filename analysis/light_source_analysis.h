@@ -26,8 +26,9 @@ struct AnalyzerContext {
     float scale;                   // pass scale: 0.25 or 1.0
     uint32_t peak;                 // peak brightness P of the host image
     const volatile uint8_t* stop;  // the analysis stop flag
-    // Flat areas the section has deselected: one byte per pixel of the
-    // section's own rows (rowsTop..rowsBottom, image width), 1 = deselected.
+    // Flat areas the section has deselected: one bit per pixel of the
+    // section's rows (rowsTop..rowsBottom, image width, row after row), set =
+    // deselected.
     // Each section owns its rows, so no thread ever reads what another is
     // writing and the outcome never depends on which thread runs first.
     // Null: deselection writes the analysis image's mask (one thread only).

@@ -69,40 +69,51 @@ bool DrawPass(Image* band, const ImageRect& bandRect, const ParameterSet& p, con
     return true;
 }
 
+// A band is drawn in strips of this many rows, one strip's effects image at a
+// time: the effects then take a small part of the picture's memory, and each
+// strip is composited while it is still in the cache.
+constexpr int32_t STRIP_ROWS = 256;
+
+int64_t StripsOf(int32_t top, int32_t bottom) { return (static_cast<int64_t>(bottom) - top + STRIP_ROWS - 1) / STRIP_ROWS; }
+
 uint32_t RenderEffectsBand(void* raw) {
     auto* task = static_cast<BandTask*>(raw);
     Image* working = task->working;
-    Image band;
     // Effects are drawn in the working colour space; grey images keep their
     // own grey profile, since a colour space does not fit a one-channel band.
     ColorProfile space = task->gray ? working->profile : GetWorkingProfile();
-    bool ok = CreateImage(&band, task->band, task->band, working->mode, space, false, false);
-    if (ok) std::memset(band.pixels.pointer, 0, band.pixels.size);  // also the unused channels of grey floats
-    if (!ok) {
-        SetGlobalErrorCode(RUN_RENDER_FAILED);
-        ReleaseImage(&band);
+    ScreenCoding coding;
+    if (!PrepareScreenCoding(working, &coding)) {
+        SetGlobalErrorCode(RUN_OUT_OF_MEMORY);
         return 0;
     }
-    if (!DrawEffectsIntoBand(&band, task->band, task->parameters, task->table, task->gray, task->progress)) {
-        SetGlobalErrorCode(RUN_RENDER_FAILED);
-        ReleaseImage(&band);
-        return 0;
+    Image band;
+    for (int32_t top = task->band.top; top < task->band.bottom; top += STRIP_ROWS) {
+        const ImageRect strip = {task->band.left, top, task->band.right,
+                                 task->band.bottom - top > STRIP_ROWS ? top + STRIP_ROWS : task->band.bottom};
+        if (!CreateImage(&band, strip, strip, working->mode, space, false, false)) {
+            SetGlobalErrorCode(RUN_RENDER_FAILED);
+            break;
+        }
+        std::memset(band.pixels.pointer, 0, band.pixels.size);  // also the unused channels of grey floats
+        if (!DrawEffectsIntoBand(&band, strip, task->parameters, task->table, task->gray, task->progress)) {
+            SetGlobalErrorCode(RUN_RENDER_FAILED);
+            break;
+        }
+        if (GetGlobalErrorCode() != RUN_OK || OsFlagIsSet(&RenderAbortFlag)) break;
+        // The strip comes into the image's own colour space.
+        ConvertColorOf(&band, working->profile, true);
+        ImageRect area = IntersectImageRect(strip, working->imageRect);
+        if (task->parameters.effectsOnly) {
+            PixelValue black = {0, 0, 0, PIXEL_KEEP, PIXEL_KEEP};
+            FillImageRect(working, black, area);
+        }
+        // The screen is computed in the image's own precision: it only
+        // brightens, and pixels the effects leave black keep their bytes.
+        ScreenCompositeImage(working, &band, area, coding);
     }
-    if (GetGlobalErrorCode() != 0 || OsFlagIsSet(&RenderAbortFlag)) {
-        ReleaseImage(&band);
-        return 0;
-    }
-    // The band comes into the image's own colour space.
-    ConvertColorOf(&band, working->profile);
-    ImageRect area = IntersectImageRect(task->band, working->imageRect);
-    if (task->parameters.effectsOnly) {
-        PixelValue black = {0, 0, 0, PIXEL_KEEP, PIXEL_KEEP};
-        FillImageRect(working, black, area);
-    }
-    // The screen is computed in the image's own precision: it only brightens,
-    // and pixels the effects leave black keep their bytes.
-    if (!ScreenCompositeImage(working, &band, area)) SetGlobalErrorCode(RUN_OUT_OF_MEMORY);
     ReleaseImage(&band);
+    ReleaseScreenCoding(&coding);
     return 0;
 }
 
@@ -197,7 +208,10 @@ int16_t RenderEffectsIntoImage(Image* working, const ParameterSet& parameters, c
     int32_t count = static_cast<int32_t>(bands.size());
     int32_t passes = (parameters.intensity > 0 || parameters.secondarySpikeIntensity > 0 ? 1 : 0) +
                      (parameters.softFlareIntensity > 0 ? 1 : 0) + (parameters.ringFlareIntensity > 0 ? 1 : 0);
-    if (progress && progress->start) progress->start(progress->context, static_cast<int64_t>(passes) * table->count * count);
+    // Every strip of every band draws each light source once per enabled pass.
+    int64_t strips = 0;
+    for (const SectionSpan& b : bands) strips += StripsOf(b.top, b.bottom);
+    if (progress && progress->start) progress->start(progress->context, static_cast<int64_t>(passes) * table->count * strips);
     std::vector<ThreadRecord> records(static_cast<size_t>(count));
     bool prepared = true;
     for (int32_t i = 0; i < count && prepared; i++) {

@@ -98,8 +98,11 @@ void DeleteColorTransform(ColorTransform transform);
 int32_t GetTransformCacheCount();
 
 // Converts the image in place into `targetProfile` and attaches that profile
-// (gamma, tables, accessors). False when there is no transform.
-bool ConvertColorOf(Image* image, ColorProfile targetProfile);
+// (gamma, tables, accessors). False when there is no transform. With
+// `lightOnly` (effects images, black where nothing was drawn) only the part
+// of each row between its first and last pixel with light is converted:
+// black stays black.
+bool ConvertColorOf(Image* image, ColorProfile targetProfile, bool lightOnly = false);
 // Converts one colour kept in the 32-bit scale (upper 16 bits of c0..c2) and
 // linearises the result with gamma 2.2. False (value unchanged) without a transform.
 bool ConvertSingleColor(PixelValue* value, ColorProfile sourceProfile, ColorProfile targetProfile);

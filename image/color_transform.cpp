@@ -258,7 +258,29 @@ void DeleteColorTransform(ColorTransform transform) {
 
 // ---- conversions ----
 
-bool ConvertColorOf(Image* image, ColorProfile targetProfile) {
+namespace {
+
+// The pixels [first, last) of a row that hold light (any colour channel not
+// zero); first == last when the row is black.
+void LitSpan(const uint8_t* row, int64_t width, int64_t bytesPerChannel, int64_t* first, int64_t* last) {
+    const int64_t pixelBytes = 4 * bytesPerChannel, colourBytes = 3 * bytesPerChannel;
+    auto lit = [&](int64_t x) {
+        const uint8_t* p = row + x * pixelBytes;
+        for (int64_t b = 0; b < colourBytes; b++)
+            if (p[b]) return true;
+        return false;
+    };
+    int64_t a = 0;
+    while (a < width && !lit(a)) a++;
+    int64_t b = width;
+    while (b > a && !lit(b - 1)) b--;
+    *first = a;
+    *last = b;
+}
+
+}  // namespace
+
+bool ConvertColorOf(Image* image, ColorProfile targetProfile, bool lightOnly) {
     uint32_t format = GetImageColorTransform(image);
     bool owned = false;
     ColorTransform transform = GetColorTransform(image->profile, format, targetProfile, format, &owned);
@@ -276,8 +298,12 @@ bool ConvertColorOf(Image* image, ColorProfile targetProfile) {
     bool clearNegative = IsFloatImage(image);
     auto* row = static_cast<uint8_t*>(image->pixels.pointer);
     for (int64_t y = 0; row && width > 0 && y < rows; y++, row += stride) {
-        cmsDoTransform(transform, row, row, static_cast<cmsUInt32Number>(width));
-        if (clearNegative) ClearNegativeColors(row, width);
+        int64_t first = 0, last = width;
+        if (lightOnly) LitSpan(row, width, image->bytesPerChannel, &first, &last);
+        if (first == last) continue;
+        uint8_t* span = row + first * 4 * image->bytesPerChannel;
+        cmsDoTransform(transform, span, span, static_cast<cmsUInt32Number>(last - first));
+        if (clearNegative) ClearNegativeColors(span, last - first);
     }
     if (owned) DeleteColorTransform(transform);
 

@@ -106,9 +106,17 @@ Layout LayoutOf(const Image* picture) {
 template <typename Sample, typename Apply>
 void WalkArea(Image* picture, const Image* effects, const ImageRect& area, const Layout& layout, Apply apply) {
     PixelValue s;
+    const size_t lightBytes = 3 * static_cast<size_t>(effects->bytesPerChannel);
+    const size_t pixelBytes = 4 * static_cast<size_t>(effects->bytesPerChannel);
     for (int32_t y = area.top; y < area.bottom; y++) {
         auto* row = reinterpret_cast<Sample*>(PixelAddress(picture, area.left, y));
-        for (int32_t x = area.left; x < area.right; x++, row += 4) {
+        const uint8_t* light = PixelAddress(effects, area.left, y);
+        for (int32_t x = area.left; x < area.right; x++, row += 4, light += pixelBytes) {
+            // Most of an effects image is black: a stored zero reads as zero
+            // in every format, so such pixels are passed over unread.
+            bool dark = true;
+            for (size_t b = 0; b < lightBytes && dark; b++) dark = light[b] == 0;
+            if (dark) continue;
             effects->InputImage(effects, &s, x, y);
             if ((s.c0 | s.c1 | s.c2) == 0 || s.alpha == 0) continue;
             double alpha = s.alpha >= UNIT_ONE ? 1.0 : static_cast<double>(s.alpha) / UNIT_ONE;
@@ -123,38 +131,64 @@ void WalkArea(Image* picture, const Image* effects, const ImageRect& area, const
 
 }  // namespace
 
-bool ScreenCompositeImage(Image* picture, const Image* effects, const ImageRect& area) {
-    ImageRect inside = IntersectImageRect(IntersectImageRect(area, picture->imageRect), effects->imageRect);
-    if (ImageRectEmpty(inside)) return true;
-    Layout layout = LayoutOf(picture);
-    TrackedBuffer storage;
-    IntegerCoding coding;
+bool PrepareScreenCoding(const Image* picture, ScreenCoding* coding) {
+    coding->mode = picture->mode;
+    coding->gamma = picture->gamma;
+    IntegerCoding unused;
     switch (picture->mode) {
         case IMAGE_MODE_GRAY8:
         case IMAGE_MODE_RGB8:
-            if (!BuildCoding(255, picture->gamma, &storage, &coding)) break;
-            WalkArea<uint8_t>(picture, effects, inside, layout,
-                              [&](uint8_t* v, double e) { ScreenInteger(coding, v, e); });
-            DeallocateBuffer(&storage);
-            return true;
+            if (BuildCoding(255, picture->gamma, &coding->storage, &unused)) return true;
+            break;
         case IMAGE_MODE_GRAY16:
         case IMAGE_MODE_RGB16:
-            if (!BuildCoding(65535, picture->gamma, &storage, &coding)) break;
-            WalkArea<uint16_t>(picture, effects, inside, layout,
-                               [&](uint16_t* v, double e) { ScreenInteger(coding, v, e); });
-            DeallocateBuffer(&storage);
+            if (BuildCoding(65535, picture->gamma, &coding->storage, &unused)) return true;
+            break;
+        case IMAGE_MODE_RGB_FLOAT:
+        case IMAGE_MODE_GRAY_FLOAT:
             return true;
+        default:
+            ReportUnexpected(__LINE__, "PrepareScreenCoding() - Image mode %d is not composited.", picture->mode);
+            return false;
+    }
+    ReportUnexpected(__LINE__, "PrepareScreenCoding() - No memory for the %u-value coding tables.",
+                     picture->mode == IMAGE_MODE_GRAY8 || picture->mode == IMAGE_MODE_RGB8 ? 256u : 65536u);
+    return false;
+}
+
+void ReleaseScreenCoding(ScreenCoding* coding) {
+    if (coding->storage.pointer) DeallocateBuffer(&coding->storage);
+}
+
+bool ScreenCompositeImage(Image* picture, const Image* effects, const ImageRect& area, const ScreenCoding& coding) {
+    if (coding.mode != picture->mode) return false;
+    ImageRect inside = IntersectImageRect(IntersectImageRect(area, picture->imageRect), effects->imageRect);
+    if (ImageRectEmpty(inside)) return true;
+    Layout layout = LayoutOf(picture);
+    auto integer = [&](uint32_t maximum) {
+        const auto* linear = static_cast<const double*>(coding.storage.pointer);
+        return IntegerCoding{linear, linear + maximum + 1, maximum};
+    };
+    switch (picture->mode) {
+        case IMAGE_MODE_GRAY8:
+        case IMAGE_MODE_RGB8: {
+            const IntegerCoding c = integer(255);
+            WalkArea<uint8_t>(picture, effects, inside, layout, [&](uint8_t* v, double e) { ScreenInteger(c, v, e); });
+            return true;
+        }
+        case IMAGE_MODE_GRAY16:
+        case IMAGE_MODE_RGB16: {
+            const IntegerCoding c = integer(65535);
+            WalkArea<uint16_t>(picture, effects, inside, layout, [&](uint16_t* v, double e) { ScreenInteger(c, v, e); });
+            return true;
+        }
         case IMAGE_MODE_RGB_FLOAT:
         case IMAGE_MODE_GRAY_FLOAT: {
-            double gamma = picture->gamma;
+            const double gamma = coding.gamma;
             WalkArea<float>(picture, effects, inside, layout, [gamma](float* v, double e) { ScreenFloat(v, e, gamma); });
             return true;
         }
         default:
-            ReportUnexpected(__LINE__, "ScreenCompositeImage() - Image mode %d is not composited.", picture->mode);
             return false;
     }
-    ReportUnexpected(__LINE__, "ScreenCompositeImage() - No memory for the %u-value coding tables.",
-                     picture->mode == IMAGE_MODE_GRAY8 || picture->mode == IMAGE_MODE_RGB8 ? 256u : 65536u);
-    return false;
 }

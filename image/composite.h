@@ -18,10 +18,22 @@
 
 #include "image/image.h"
 
+// The exact decoding and the rounding points of a picture's stored values,
+// made once for a picture and used for every area composited onto it.
+struct ScreenCoding {
+    TrackedBuffer storage;  // linear values and rounding points (integer pictures)
+    int32_t mode = 0;
+    double gamma = 1.0;
+};
+
+// Makes the coding for `picture`. False, with a report, when its tables
+// cannot be had or the picture's mode is not one this composite handles.
+bool PrepareScreenCoding(const Image* picture, ScreenCoding* coding);
+void ReleaseScreenCoding(ScreenCoding* coding);
+
 // Screen-blends `effects` onto `picture` over `area` (document coordinates,
-// inside both images). Both images must be of the same mode; the effects
-// image is read through its accessor, the picture is read and written
-// directly. False, with a report, when the working tables cannot be had or
-// the picture's mode is not one this composite handles; the picture is then
-// unchanged.
-bool ScreenCompositeImage(Image* picture, const Image* effects, const ImageRect& area);
+// inside both images) with the picture's coding. Both images must be of the
+// same mode; the effects image is read through its accessor, the picture is
+// read and written directly. False when the coding does not belong to a
+// picture of this mode (the picture is then unchanged).
+bool ScreenCompositeImage(Image* picture, const Image* effects, const ImageRect& area, const ScreenCoding& coding);

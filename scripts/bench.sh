@@ -49,7 +49,7 @@ build/native/raylume "$WORK/field-grey.pgm" "$WORK/field-grey.fits" --quiet \
 printf 'X_IMAGE\nY_IMAGE\nFLUX_AUTO\n' >"$WORK/sex.param"
 sex_run() {
   (cd "$WORK" && source-extractor field-grey.fits -CATALOG_NAME sex.cat -CATALOG_TYPE ASCII_HEAD \
-    -PARAMETERS_NAME sex.param -FILTER N -VERBOSE_TYPE QUIET -NTHREADS 0)
+    -PARAMETERS_NAME sex.param -FILTER N -VERBOSE_TYPE QUIET)
 }
 raylume_run() {
   /usr/bin/time -f "%M" -o "$WORK/raylume.mem" build/native/raylume "$WORK/field.tif" "$WORK/field-out.tif" \
