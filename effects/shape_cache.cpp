@@ -123,16 +123,22 @@ bool DrawShapeInto(Image* destination, const ImageRect& clipRect, ShapeCache* ca
     ShapePosition at = Normalized(position);
 
     // The cache's type and entries are written by whichever band thread
-    // builds a sub-shape first: look at them only under the lock.
-    if (!LockShapeCreation()) return false;
-    if (!ShapeTypeIsImage(cache, "DrawShapeInto")) {
+    // builds a sub-shape first, under the lock; a built entry (its flag
+    // published after everything else) is read without it.
+    SubShapeEntry* entry = &cache->entry[at.xQuarter][at.yQuarter];
+    if (__atomic_load_n(&entry->built, __ATOMIC_ACQUIRE)) {
+        if (!ShapeTypeIsImage(cache, "DrawShapeInto")) return false;
+    } else {
+        if (!LockShapeCreation()) return false;
+        if (!ShapeTypeIsImage(cache, "DrawShapeInto")) {
+            OsReleaseMutex(gShapeCreationMutex);
+            return false;
+        }
+        bool generated;
+        // A partial shape left by a low-memory stop is drawn as it is.
+        entry = BuildEntry(cache, at.xQuarter, at.yQuarter, "DrawShapeInto", &generated);
         OsReleaseMutex(gShapeCreationMutex);
-        return false;
     }
-    bool generated;
-    // A partial shape left by a low-memory stop is drawn as it is.
-    SubShapeEntry* entry = BuildEntry(cache, at.xQuarter, at.yQuarter, "DrawShapeInto", &generated);
-    OsReleaseMutex(gShapeCreationMutex);
     if (!entry || !EntryStorageValid(entry)) return false;
 
     ImageRect bounds = {entry->left + at.x, entry->top + at.y, entry->right + at.x, entry->bottom + at.y};

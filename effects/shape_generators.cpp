@@ -7,13 +7,17 @@
 #include "image/fixed_point.h"
 
 void BeginSubShape(ShapeCache* cache, int32_t a, int32_t b) {
-    cache->shapeType = SHAPE_IMAGE;
+    // Written only when it changes: drawing threads read it without the lock.
+    if (cache->shapeType != SHAPE_IMAGE) cache->shapeType = SHAPE_IMAGE;
     SubShapeEntry* entry = &cache->entry[a][b];
     entry->count = 0;
     entry->left = entry->top = entry->right = entry->bottom = 0;
 }
 
-void FinishSubShape(ShapeCache* cache, int32_t a, int32_t b) { cache->entry[a][b].built = true; }
+// Published last: a band thread that sees the flag sees the whole entry.
+void FinishSubShape(ShapeCache* cache, int32_t a, int32_t b) {
+    __atomic_store_n(&cache->entry[a][b].built, true, __ATOMIC_RELEASE);
+}
 
 ParameterSet GeneratorParameters(const ShapeCache* cache) {
     ParameterSet set;

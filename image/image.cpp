@@ -5,12 +5,15 @@
 #include <lcms2.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "image/color_management.h"
 #include "image/gamma_tables.h"
 #include "support/debug_log.h"
 #include "support/os.h"
+#include "support/thread_pool.h"
 #include "support/run_result.h"
 
 namespace {
@@ -168,6 +171,117 @@ void ReleaseImage(Image* image) {
     *image = Image();
 }
 
+namespace {
+
+// Destination rows [firstRow, lastRow) of an area-averaging resample; false
+// when stopped.
+bool ResampleRows(const Image* source, Image* destination, int64_t firstRow, int64_t lastRow,
+                  const volatile uint8_t* stop) {
+    const ImageRect& sr = source->imageRect;
+    const ImageRect& dr = destination->imageRect;
+    int64_t W = source->width, H = source->height, w = destination->width, h = destination->height;
+    int64_t fx = (W + w - 1) / w, fy = (H + h - 1) / h, n = fx * fy;
+    PixelValue p, q;
+    for (int64_t i = firstRow; i < lastRow; i++) {
+        int32_t y0 = sr.top + static_cast<int32_t>((i * H) / h);
+        for (int64_t j = 0; j < w; j++) {
+            int32_t x0 = sr.left + static_cast<int32_t>((j * W) / w);
+            if (fx == 2 && fy == 2) {
+                uint32_t c0 = 0, c1 = 0, c2 = 0, a = 0, m = 0;
+                const int32_t xs[4] = {x0, x0, x0 + 1, x0 + 1};
+                const int32_t ys[4] = {y0, y0 + 1, y0 + 1, y0};
+                for (int k = 0; k < 4; k++) {
+                    source->InputImage(source, &q, xs[k], ys[k]);
+                    c0 += q.c0;
+                    c1 += q.c1;
+                    c2 += q.c2;
+                    a += q.alpha >> 2;
+                    m += q.mask >> 2;
+                }
+                p = PixelValue{c0 >> 2, c1 >> 2, c2 >> 2, a, m};
+            } else if (n < 256) {
+                uint32_t c0 = 0, c1 = 0, c2 = 0, a = 0, m = 0;
+                for (int64_t by = 0; by < fy; by++)
+                    for (int64_t bx = 0; bx < fx; bx++) {
+                        source->InputImage(source, &q, x0 + static_cast<int32_t>(bx), y0 + static_cast<int32_t>(by));
+                        c0 += q.c0;
+                        c1 += q.c1;
+                        c2 += q.c2;
+                        a += q.alpha >> 8;
+                        m += q.mask >> 8;
+                    }
+                uint32_t d = static_cast<uint32_t>(n);
+                p = PixelValue{c0 / d, c1 / d, c2 / d, (a / d) << 8, (m / d) << 8};
+            } else {
+                uint64_t c0 = 0, c1 = 0, c2 = 0, a = 0, m = 0;
+                for (int64_t by = 0; by < fy; by++)
+                    for (int64_t bx = 0; bx < fx; bx++) {
+                        source->InputImage(source, &q, x0 + static_cast<int32_t>(bx), y0 + static_cast<int32_t>(by));
+                        c0 += q.c0;
+                        c1 += q.c1;
+                        c2 += q.c2;
+                        a += q.alpha;
+                        m += q.mask;
+                    }
+                uint64_t d = static_cast<uint64_t>(n);
+                p = PixelValue{static_cast<uint32_t>(c0 / d), static_cast<uint32_t>(c1 / d),
+                               static_cast<uint32_t>(c2 / d), static_cast<uint32_t>(a / d),
+                               static_cast<uint32_t>(m / d)};
+            }
+            destination->OutputImage(destination, &p, dr.left + static_cast<int32_t>(j), dr.top + static_cast<int32_t>(i));
+        }
+        if (Stopped(stop)) return false;
+    }
+    return true;
+}
+
+struct ResampleSection {
+    const Image* source;
+    Image* destination;
+    int64_t firstRow, lastRow;
+    const volatile uint8_t* stop;
+    bool done;
+};
+
+uint32_t ResampleSectionThread(void* raw) {
+    auto* section = static_cast<ResampleSection*>(raw);
+    section->done = ResampleRows(section->source, section->destination, section->firstRow, section->lastRow,
+                                 section->stop);
+    return 0;
+}
+
+// The reduction runs on the thread pool, one section of destination rows a
+// thread; a section whose thread cannot start is done on this thread, so the
+// result never depends on how many threads ran.
+bool ResampleInSections(const Image* source, Image* destination, const volatile uint8_t* stop) {
+    const int64_t h = destination->height;
+    std::vector<SectionSpan> spans = DivideIntoSections(0, static_cast<int32_t>(h), GetProcessorCount());
+    if (spans.size() <= 1) return ResampleRows(source, destination, 0, h, stop);
+    std::vector<ThreadRecord> records(spans.size());
+    std::vector<ResampleSection*> sections(spans.size(), nullptr);
+    int32_t prepared = 0;
+    for (size_t k = 0; k < spans.size(); k++) {
+        auto* section = static_cast<ResampleSection*>(std::malloc(sizeof(ResampleSection)));
+        if (!section) break;
+        *section = ResampleSection{source, destination, spans[k].top, spans[k].bottom, stop, false};
+        sections[k] = section;
+        records[k].startRoutine = ResampleSectionThread;
+        records[k].argument = section;
+        records[k].index = static_cast<int32_t>(k);
+        prepared++;
+    }
+    SpawnMultipleThreads(records.data(), prepared);
+    bool ok = WaitForMultipleThreads(records.data(), prepared, false);
+    // After a failed wait a thread may still be writing: nothing is redone then.
+    for (size_t k = 0; ok && k < spans.size(); k++)
+        if (!(sections[k] && sections[k]->done))
+            ok = ResampleRows(source, destination, spans[k].top, spans[k].bottom, stop);
+    for (int32_t k = 0; k < prepared; k++) DestroyThread(&records[static_cast<size_t>(k)]);
+    return ok;
+}
+
+}  // namespace
+
 bool ResampleImage(const Image* source, Image* destination, const volatile uint8_t* stop) {
     if (Stopped(stop)) return false;
     const ImageRect& sr = source->imageRect;
@@ -175,60 +289,7 @@ bool ResampleImage(const Image* source, Image* destination, const volatile uint8
     if (!SameRect(sr, dr)) {
         int64_t W = source->width, H = source->height, w = destination->width, h = destination->height;
         if (w <= 0 || h <= 0 || W <= 0 || H <= 0) return true;
-        int64_t fx = (W + w - 1) / w, fy = (H + h - 1) / h, n = fx * fy;
-        PixelValue p, q;
-        for (int64_t i = 0; i < h; i++) {
-            int32_t y0 = sr.top + static_cast<int32_t>((i * H) / h);
-            for (int64_t j = 0; j < w; j++) {
-                int32_t x0 = sr.left + static_cast<int32_t>((j * W) / w);
-                if (fx == 2 && fy == 2) {
-                    uint32_t c0 = 0, c1 = 0, c2 = 0, a = 0, m = 0;
-                    const int32_t xs[4] = {x0, x0, x0 + 1, x0 + 1};
-                    const int32_t ys[4] = {y0, y0 + 1, y0 + 1, y0};
-                    for (int k = 0; k < 4; k++) {
-                        source->InputImage(source, &q, xs[k], ys[k]);
-                        c0 += q.c0;
-                        c1 += q.c1;
-                        c2 += q.c2;
-                        a += q.alpha >> 2;
-                        m += q.mask >> 2;
-                    }
-                    p = PixelValue{c0 >> 2, c1 >> 2, c2 >> 2, a, m};
-                } else if (n < 256) {
-                    uint32_t c0 = 0, c1 = 0, c2 = 0, a = 0, m = 0;
-                    for (int64_t by = 0; by < fy; by++)
-                        for (int64_t bx = 0; bx < fx; bx++) {
-                            source->InputImage(source, &q, x0 + static_cast<int32_t>(bx), y0 + static_cast<int32_t>(by));
-                            c0 += q.c0;
-                            c1 += q.c1;
-                            c2 += q.c2;
-                            a += q.alpha >> 8;
-                            m += q.mask >> 8;
-                        }
-                    uint32_t d = static_cast<uint32_t>(n);
-                    p = PixelValue{c0 / d, c1 / d, c2 / d, (a / d) << 8, (m / d) << 8};
-                } else {
-                    uint64_t c0 = 0, c1 = 0, c2 = 0, a = 0, m = 0;
-                    for (int64_t by = 0; by < fy; by++)
-                        for (int64_t bx = 0; bx < fx; bx++) {
-                            source->InputImage(source, &q, x0 + static_cast<int32_t>(bx), y0 + static_cast<int32_t>(by));
-                            c0 += q.c0;
-                            c1 += q.c1;
-                            c2 += q.c2;
-                            a += q.alpha;
-                            m += q.mask;
-                        }
-                    uint64_t d = static_cast<uint64_t>(n);
-                    p = PixelValue{static_cast<uint32_t>(c0 / d), static_cast<uint32_t>(c1 / d),
-                                   static_cast<uint32_t>(c2 / d), static_cast<uint32_t>(a / d),
-                                   static_cast<uint32_t>(m / d)};
-                }
-                destination->OutputImage(destination, &p, dr.left + static_cast<int32_t>(j),
-                                         dr.top + static_cast<int32_t>(i));
-            }
-            if (Stopped(stop)) return false;
-        }
-        return true;
+        return ResampleInSections(source, destination, stop);
     }
     if (source->mode != destination->mode || !SameRect(source->bufferRect, destination->bufferRect)) {
         PixelValue p;

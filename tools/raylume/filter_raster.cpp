@@ -199,7 +199,7 @@ FilterOutcome FilterRaster(Raster* raster, const FilterParameters& requested, co
                     KeepOddSamples<float>(*raster, &odd);
                     break;
             }
-            std::vector<uint8_t>().swap(raster->samples);
+            SampleBuffer().swap(raster->samples);
             StartLightSourceAnalysis(&image);
             OsHandle complete = GetAnalysisCompleteEvent();
             while (complete && OsWaitForSingleObject(complete, 100) != OS_WAIT_OBJECT_0) {

@@ -28,6 +28,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -86,12 +87,35 @@ struct FitsDetails {
     float SampleOf(double raw) const { return static_cast<float>((raw * bscale + bzero) / fullScale); }
 };
 
+// Bytes that are not zeroed when the buffer grows: every sample is written by
+// a reader or a conversion before it is read, and a large picture is not
+// cleared for nothing.
+template <typename T>
+struct UninitializedAllocator : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+        using other = UninitializedAllocator<U>;
+    };
+    UninitializedAllocator() = default;
+    template <typename U>
+    UninitializedAllocator(const UninitializedAllocator<U>&) {}
+    template <typename U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... A>
+    void construct(U* p, A&&... a) {
+        ::new (static_cast<void*>(p)) U(std::forward<A>(a)...);
+    }
+};
+using SampleBuffer = std::vector<uint8_t, UninitializedAllocator<uint8_t>>;
+
 struct Raster {
     int32_t width = 0, height = 0;
     int32_t colours = 3;   // 1 (grey) or 3 (RGB)
     bool alpha = false;
     int32_t depth = 16;    // bits per sample: 8, 16 or 32 (float)
-    std::vector<uint8_t> samples;
+    SampleBuffer samples;
     std::vector<uint8_t> icc;  // the embedded ICC profile, empty when none
 
     RasterFileFormat format = RASTER_FORMAT_UNKNOWN;

@@ -63,7 +63,7 @@ bool AllocateRaster(Raster* raster, RasterFailure* failure, std::string* error) 
         return false;
     }
     try {
-        raster->samples.assign(static_cast<size_t>(bytes), 0);
+        raster->samples.resize(static_cast<size_t>(bytes));
     } catch (...) {
         *failure = RASTER_NO_MEMORY;
         *error = "not enough memory for the image's " + std::to_string(bytes / (1024 * 1024)) + " MiB of samples";
@@ -173,7 +173,7 @@ bool WriteRaster(const std::string& path, const Raster& raster, RasterFileFormat
 void ConvertRasterDepth(Raster* raster, int32_t depth) {
     if (raster->depth == depth) return;
     const size_t count = static_cast<size_t>(raster->width) * raster->height * raster->Channels();
-    std::vector<uint8_t> out(count * static_cast<size_t>(depth / 8));
+    SampleBuffer out(count * static_cast<size_t>(depth / 8));
     auto read = [&](size_t i) -> double {
         switch (raster->depth) {
             case 8: return raster->samples[i] / 255.0;
