@@ -63,15 +63,7 @@ target_link_libraries(rl_bench PRIVATE rlcore rlstarfield benchmark::benchmark)
 find_package(PNG REQUIRED)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(CFITSIO REQUIRED IMPORTED_TARGET cfitsio)
-add_library(rlraster STATIC
-  tools/raylume/raster_files.cpp
-  tools/raylume/raster_pnm.cpp
-  tools/raylume/raster_tiff.cpp
-  tools/raylume/raster_png.cpp
-  tools/raylume/raster_fits.cpp
-  tools/raylume/filter_raster.cpp
-  tools/raylume/catalogue.cpp
-)
+add_library(rlraster STATIC ${RAYLUME_RASTER_SOURCES})
 target_link_libraries(rlraster PUBLIC rlcore TIFF::TIFF PNG::PNG PkgConfig::CFITSIO)
 add_executable(raylume tools/raylume/raylume_main.cpp)
 target_link_libraries(raylume PRIVATE rlraster)

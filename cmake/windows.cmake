@@ -118,3 +118,22 @@ add_test(NAME wine_rlhost_run_older_host
 add_test(NAME wine_rlhost_about COMMAND rlhost $<TARGET_FILE:RaylumePro2> about)
 set_tests_properties(wine_core wine_plugin wine_rlhost_info wine_host wine_hostsim wine_rlhost_run
   wine_rlhost_run_older_host wine_rlhost_about PROPERTIES TIMEOUT ${RAYLUME_WINE_TIMEOUT})
+
+# raylume.exe: the command-line tool, with libtiff, libpng, cfitsio and zlib
+# built for mingw from Debian's sources by the bootstrap script.
+find_library(TIFF_STATIC_LIBRARY NAMES tiff REQUIRED)
+find_library(PNG_STATIC_LIBRARY NAMES png16 REQUIRED)
+find_library(CFITSIO_STATIC_LIBRARY NAMES cfitsio REQUIRED)
+find_library(Z_STATIC_LIBRARY NAMES z REQUIRED)
+find_path(FILE_LIBRARIES_INCLUDE_DIR fitsio.h REQUIRED)
+add_library(rlraster STATIC ${RAYLUME_RASTER_SOURCES})
+target_include_directories(rlraster SYSTEM PUBLIC ${FILE_LIBRARIES_INCLUDE_DIR})
+target_link_libraries(rlraster PUBLIC rlcore ${TIFF_STATIC_LIBRARY} ${PNG_STATIC_LIBRARY} ${CFITSIO_STATIC_LIBRARY}
+  ${Z_STATIC_LIBRARY} ws2_32)
+add_executable(raylume tools/raylume/raylume_main.cpp ${CMAKE_BINARY_DIR}/version.rc image/color_resources.rc)
+target_include_directories(raylume PRIVATE ${RAYLUME_RC_INCLUDES})
+target_link_libraries(raylume PRIVATE rlraster ${RAYLUME_STATIC_LINK})
+add_test(NAME wine_raylume COMMAND ${CMAKE_COMMAND} -DRAYLUME=$<TARGET_FILE:raylume>
+  -DSTARFIELD=${RAYLUME_NATIVE_TOOLS}/starfield -DNATIVE_RAYLUME=${RAYLUME_NATIVE_TOOLS}/raylume
+  -DWORK=${CMAKE_BINARY_DIR}/raylume-test -P ${CMAKE_SOURCE_DIR}/tests/win/raylume_wine_test.cmake)
+set_tests_properties(wine_raylume PROPERTIES TIMEOUT ${RAYLUME_WINE_TIMEOUT} CROSSCOMPILING_EMULATOR "")

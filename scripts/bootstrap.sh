@@ -53,7 +53,7 @@ fetch_source() { # package -> prints the unpacked folder
   if [ -z "$dir" ]; then
     (cd "$DEPS/src" && apt-get source -qq "$pkg" >/dev/null 2>&1) || {
       $SUDO apt-get update -qq
-      (cd "$DEPS/src" && apt-get source -qq "$pkg" >/dev/null)
+      (cd "$DEPS/src" && apt-get source -qq "$pkg" >/dev/null 2>&1) || true
     }
     dir="$(find "$DEPS/src" -maxdepth 1 -type d -name "$pkg-*" | head -n1)"
   fi
@@ -82,6 +82,63 @@ if [ ! -f "$MINGW_PREFIX/lib/libglew32s.a" ]; then
   cp "$src"/include/GL/*.h "$MINGW_PREFIX/include/GL/"
   $AR rcs "$MINGW_PREFIX/lib/libglew32s.a.tmp" "$obj/glew.o"
   mv "$MINGW_PREFIX/lib/libglew32s.a.tmp" "$MINGW_PREFIX/lib/libglew32s.a"
+fi
+
+# The file libraries of raylume.exe: zlib, libpng, libtiff and cfitsio.
+cmake_mingw() { # source-folder build-folder [cmake options...]
+  local src="$1" bdir="$2"
+  shift 2
+  rm -rf "$bdir"
+  cmake -S "$src" -B "$bdir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF -DCMAKE_INSTALL_PREFIX="$MINGW_PREFIX" \
+    -DZLIB_LIBRARY="$MINGW_PREFIX/lib/libz.a" -DZLIB_INCLUDE_DIR="$MINGW_PREFIX/include" "$@" >/dev/null
+}
+
+if [ ! -f "$MINGW_PREFIX/lib/libz.a" ]; then
+  src="$(fetch_source zlib)"
+  echo "bootstrap: building zlib for mingw from $(basename "$src")"
+  obj="$DEPS/obj/zlib"; rm -rf "$obj"; mkdir -p "$obj"
+  for f in adler32 compress crc32 deflate gzclose gzlib gzread gzwrite infback inffast inflate inftrees trees uncompr zutil; do
+    $CC -O2 -c "$src/$f.c" -o "$obj/$f.o"
+  done
+  cp "$src/zlib.h" "$src/zconf.h" "$MINGW_PREFIX/include/"
+  $AR rcs "$MINGW_PREFIX/lib/libz.a.tmp" "$obj"/*.o
+  mv "$MINGW_PREFIX/lib/libz.a.tmp" "$MINGW_PREFIX/lib/libz.a"
+fi
+
+if [ ! -f "$MINGW_PREFIX/lib/libpng16.a" ]; then
+  src="$(fetch_source libpng1.6)"
+  echo "bootstrap: building libpng for mingw from $(basename "$src")"
+  cmake_mingw "$src" "$DEPS/obj/png" -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF \
+    -DPNG_HARDWARE_OPTIMIZATIONS=OFF -DSKIP_INSTALL_EXECUTABLES=ON -DSKIP_INSTALL_PROGRAMS=ON -DSKIP_INSTALL_FILES=ON
+  cmake --build "$DEPS/obj/png" >/dev/null
+  cmake --install "$DEPS/obj/png" >/dev/null
+fi
+
+if [ ! -f "$MINGW_PREFIX/lib/libtiff.a" ]; then
+  src="$(fetch_source tiff)"
+  echo "bootstrap: building libtiff for mingw from $(basename "$src")"
+  cmake_mingw "$src" "$DEPS/obj/tiff" -Dtiff-tools=OFF -Dtiff-tests=OFF -Dtiff-contrib=OFF -Dtiff-docs=OFF \
+    -Djpeg=OFF -Dold-jpeg=OFF -Djbig=OFF -Dlerc=OFF -Dlzma=OFF -Dzstd=OFF -Dwebp=OFF -Dlibdeflate=OFF -Dzlib=ON -Dcxx=OFF
+  cmake --build "$DEPS/obj/tiff" >/dev/null
+  cmake --install "$DEPS/obj/tiff" >/dev/null
+fi
+
+if [ ! -f "$MINGW_PREFIX/lib/libcfitsio.a" ]; then
+  src="$(fetch_source cfitsio)"
+  if [ -z "$src" ]; then
+    # NOTE: when the Debian part of the source package cannot be fetched,
+    # apt-get has still fetched the package's upstream tarball: unpack that.
+    orig="$(find "$DEPS/src" -maxdepth 1 -name 'cfitsio_*.orig.tar.gz' | head -n1)"
+    [ -n "$orig" ] && tar -xzf "$orig" -C "$DEPS/src"
+    src="$(find "$DEPS/src" -maxdepth 1 -type d -name 'cfitsio-*' | head -n1)"
+  fi
+  echo "bootstrap: building cfitsio for mingw from $(basename "$src")"
+  cmake_mingw "$src" "$DEPS/obj/cfitsio" -DUSE_CURL=OFF -DUSE_PTHREADS=OFF
+  cmake --build "$DEPS/obj/cfitsio" --target cfitsio >/dev/null
+  cp "$src/fitsio.h" "$src/longnam.h" "$MINGW_PREFIX/include/"
+  cp "$DEPS/obj/cfitsio/libcfitsio.a" "$MINGW_PREFIX/lib/libcfitsio.a.tmp"
+  mv "$MINGW_PREFIX/lib/libcfitsio.a.tmp" "$MINGW_PREFIX/lib/libcfitsio.a"
 fi
 
 if [ ! -f "$MINGW_PREFIX/lib/libgtest.a" ]; then
