@@ -158,7 +158,9 @@ void AddLightSource(const LightSourceList* table, LightSourceList* list, const L
     if (MatchSectionRecords(list, candidate)) return;
 
     if (list->count >= LightSourceCapacity(list)) {
-        const uint64_t grown = static_cast<uint64_t>(LightSourceCapacity(list)) + LIGHT_SOURCE_GROWTH;
+        // Half again, at least LIGHT_SOURCE_GROWTH records.
+        const uint64_t capacity = LightSourceCapacity(list);
+        const uint64_t grown = capacity + (capacity / 2 > LIGHT_SOURCE_GROWTH ? capacity / 2 : LIGHT_SOURCE_GROWTH);
         if (ReallocateBufferPreserveContents(grown * LIGHT_SOURCE_RECORD_SIZE, &list->records) != 0) {
             ReportUnexpected(__LINE__,
                              "AddLightSource() - Could not grow the section list to %llu light sources; "

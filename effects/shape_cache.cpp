@@ -99,8 +99,12 @@ bool AppendShapeElement(SubShapeEntry* entry, const ShapeElement& element, uint3
     uint64_t held = entry->elements.pointer ? entry->elements.size / sizeof(ShapeElement) : 0;
     uint64_t needed = static_cast<uint64_t>(entry->count) + 1;
     if (held < needed) {
-        uint64_t size = (entry->elements.pointer ? entry->elements.size : 0) +
-                        static_cast<uint64_t>(growth ? growth : 1) * sizeof(ShapeElement);
+        // Grows by half again, at least by `growth` elements: a long spike's
+        // list is not copied over and over (an allocator that copies on every
+        // reallocation would make that quadratic).
+        const uint64_t old = entry->elements.pointer ? entry->elements.size : 0;
+        const uint64_t step = static_cast<uint64_t>(growth ? growth : 1) * sizeof(ShapeElement);
+        uint64_t size = old + (old / 2 > step ? old / 2 : step);
         if (size < needed * sizeof(ShapeElement)) size = needed * sizeof(ShapeElement);
         if (ReallocateBufferPreserveContents(size, &entry->elements) != 0) {
             DebugEvent(__LINE__, USER_MESSAGE).Report(OS_MB_ICONWARNING, "Warning", "%s", kLowMemoryWarning);
