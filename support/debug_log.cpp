@@ -184,12 +184,55 @@ void ShowOrPostUserMessage(const char* caption, const char* text, uint32_t style
     if (!OsPostMessage(owner, WM_POSTED_USER_MESSAGE, reinterpret_cast<uintptr_t>(block), 0)) std::free(block);
 }
 
+// The report of last resort, when the ordinary one could not be built (most
+// likely memory ran out): fixed buffers, one plain line into the queue, and
+// nothing that can throw.
+void EmitReportWithoutHeap(uint32_t line, const char* caption, const char* format, va_list args) noexcept {
+    char text[1024];
+    if (std::vsnprintf(text, sizeof text, format, args) < 0) text[0] = 0;
+    char stamp[16] = "";
+    struct tm local;
+    if (LocalTime(&local)) std::strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
+    char lineText[1400];
+    const int n = std::snprintf(lineText, sizeof lineText, "%s Thread 0x%04X: Line %u: '%s' - '%s' (reported without memory)\n",
+                                stamp, OsGetCurrentThreadId(), line, caption ? caption : "", text);
+    if (n <= 0) return;
+    const size_t length = static_cast<size_t>(n) < sizeof lineText ? static_cast<size_t>(n) : sizeof lineText - 1;
+    auto* entry = static_cast<LogEntry*>(std::malloc(sizeof(LogEntry) + (length + 1) * sizeof(char16_t) + 20));
+    if (!entry) return;  // not even that: the line is lost, the run goes on
+    char16_t* wide = entry->text;
+    for (size_t i = 0; i < length; i++) wide[i] = static_cast<unsigned char>(lineText[i]) < 0x80 ? lineText[i] : u'?';
+    wide[length] = 0;
+    entry->byteLength = length * sizeof(char16_t);
+    entry->category = 2;
+    entry->next = nullptr;
+    LogEntryEvent(entry);
+}
+
+void EmitReportChecked(uint32_t kind, uint32_t line, uint32_t code, uint32_t style, const char* caption,
+                       const char* format, va_list args, bool openGLEvent);
+
 // One report: format its line, queue it, and for User Messages show the box.
+// Never throws: a report made because memory ran out must not fail itself.
 void EmitReport(uint32_t kind, uint32_t line, uint32_t code, uint32_t style, const char* caption, const char* format,
-                va_list args, bool openGLEvent) {
+                va_list args, bool openGLEvent) noexcept {
     if (kind > TRACE_MESSAGE || (kind == OPENGL_ERROR && !openGLEvent)) return;
     int savedErrno = errno;
     uint32_t savedError = OsGetLastError();
+    va_list spare;
+    va_copy(spare, args);
+    try {
+        EmitReportChecked(kind, line, code, style, caption, format, args, openGLEvent);
+    } catch (...) {
+        EmitReportWithoutHeap(line, caption, format, spare);
+    }
+    va_end(spare);
+    errno = savedErrno;
+    OsSetLastError(savedError);
+}
+
+void EmitReportChecked(uint32_t kind, uint32_t line, uint32_t code, uint32_t style, const char* caption,
+                       const char* format, va_list args, bool openGLEvent) {
     std::string text = VFormat(format, args);
     std::string errorText;
     if (kind == SYSTEM_ERROR)
@@ -206,8 +249,6 @@ void EmitReport(uint32_t kind, uint32_t line, uint32_t code, uint32_t style, con
         WriteLogLine(kind == EVENT_MONITOR ? 0 : 2, "%s", lineText.c_str());
     }
     if (kind == USER_MESSAGE) ShowOrPostUserMessage(caption ? caption : "", text.c_str(), style);
-    errno = savedErrno;
-    OsSetLastError(savedError);
 }
 
 // ---- the logging thread ----

@@ -70,7 +70,13 @@ bool OsCloseHandle(OsHandle object);
 typedef uint32_t (*OsThreadProc)(void* argument);
 typedef void (*OsQueuedCall)(uintptr_t parameter);
 // Starts a thread (suspended creation is not offered). threadId may be null.
+// Starts `proc` on a new thread. An exception thrown out of `proc` ends only
+// that thread: it is caught at the thread's start, the run's result becomes
+// out-of-memory (or the general failure), and the exit code is OS_THREAD_FAILED.
 OsHandle OsCreateThread(OsThreadProc proc, void* argument, size_t stackSize, uint32_t* threadId);
+constexpr uint32_t OS_THREAD_FAILED = 0xE0000001u;
+// Runs a thread body with that guard (used by both OS layers).
+uint32_t OsRunThreadBody(OsThreadProc proc, void* argument) noexcept;
 bool OsGetExitCodeThread(OsHandle thread, uint32_t* exitCode);
 // Forcible end: Windows ends the thread; natively the thread is left to run
 // detached and its exit code is set, since a POSIX thread cannot be killed safely.

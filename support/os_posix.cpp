@@ -165,7 +165,7 @@ void* ThreadStart(void* raw) {
         std::lock_guard<std::mutex> guard(KernelLock());
         object->threadId = OsGetCurrentThreadId();
     }
-    uint32_t code = object->proc(object->argument);
+    uint32_t code = OsRunThreadBody(object->proc, object->argument);
     {
         std::lock_guard<std::mutex> guard(KernelLock());
         if (!object->ended) {

@@ -9,6 +9,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 static_assert(sizeof(OVERLAPPED) <= sizeof(OsOverlapped::storage), "overlapped storage");
@@ -58,11 +59,35 @@ uint32_t OsWaitForMultipleObjects(uint32_t count, const OsHandle* objects, bool 
 
 bool OsCloseHandle(OsHandle object) { return CloseHandle(H(object)) != 0; }
 
+namespace {
+
+// What a new thread runs: the caller's procedure behind the guard.
+struct ThreadLaunch {
+    OsThreadProc proc;
+    void* argument;
+};
+
+unsigned __stdcall LaunchThread(void* raw) {
+    ThreadLaunch launch = *static_cast<ThreadLaunch*>(raw);
+    std::free(raw);
+    return OsRunThreadBody(launch.proc, launch.argument);
+}
+
+}  // namespace
+
 OsHandle OsCreateThread(OsThreadProc proc, void* argument, size_t stackSize, uint32_t* threadId) {
     unsigned id = 0;
-    uintptr_t thread = _beginthreadex(nullptr, static_cast<unsigned>(stackSize),
-                                      reinterpret_cast<unsigned(__stdcall*)(void*)>(proc), argument, 0, &id);
-    if (thread == 0) return nullptr;
+    auto* launch = static_cast<ThreadLaunch*>(std::malloc(sizeof(ThreadLaunch)));
+    if (!launch) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    *launch = ThreadLaunch{proc, argument};
+    uintptr_t thread = _beginthreadex(nullptr, static_cast<unsigned>(stackSize), LaunchThread, launch, 0, &id);
+    if (thread == 0) {
+        std::free(launch);
+        return nullptr;
+    }
     if (threadId) *threadId = id;
     return reinterpret_cast<OsHandle>(thread);
 }

@@ -788,6 +788,34 @@ TEST_F(Simulator, PersistentRegistryEntriesOutliveTheHostInTheRegistryFile) {
     std::remove(file.c_str());
 }
 
+// A registry file whose key length lies near 2^32 is read without a wrap, and
+// a file that is not a registry is reported and never overwritten.
+TEST_F(Simulator, HostileRegistryFilesAreNeitherOverreadNorOverwritten) {
+    const std::string lying = TestScratchFolder() + "/registry-lying.bin";
+    std::string bytes = "RLreg1\n";
+    bytes += std::string("\xFE\xFF\xFF\xFF", 4) + "key";
+    ASSERT_TRUE(WriteWholeFile(lying, bytes));
+    {
+        HostSimulator reader(ScriptedMain);
+        reader.options.registryFile = lying;
+        bool missing = false;
+        gScript = [&](Call& c) {
+            if (c.selector == filterSelectorStart) ReadInStart(c, "key", 3, &missing);
+        };
+        reader.RunFilter();
+        EXPECT_TRUE(missing);
+    }
+    const std::string foreign = TestScratchFolder() + "/not-a-registry.txt";
+    ASSERT_TRUE(WriteWholeFile(foreign, "my notes, not a registry"));
+    HostSimulator writer(ScriptedMain);
+    writer.options.registryFile = foreign;
+    gScript = [&](Call& c) { RegisterInFinish(c, "some key", {1, 2, 3}, true); };
+    RunLog run = writer.RunFilter();
+    EXPECT_FALSE(run.violations.empty() && writer.Violations().empty()) << "the foreign file is reported";
+    const std::vector<uint8_t> after = ReadWholeFile(foreign);
+    EXPECT_EQ(std::string(after.begin(), after.end()), "my notes, not a registry");
+}
+
 TEST_F(Simulator, DescriptorsNotFreedAreReported) {
     SimDescriptor entry;
     entry.Data(FourCC("PBlk"), {1, 2, 3});

@@ -41,28 +41,31 @@ void SimState::LoadRegistry() {
     if (!ReadAll(options.registryFile, bytes)) return;  // no file yet: an empty registry
     const size_t magic = sizeof kFileMagic - 1;
     if (bytes.size() < magic || std::memcmp(bytes.data(), kFileMagic, magic) != 0) {
-        Violation("host setup: %s is not a registry file", options.registryFile.c_str());
+        // Not ours: it is neither read nor ever overwritten.
+        registryForeign = true;
+        Violation("host setup: %s is not a registry file; it is left as it is", options.registryFile.c_str());
         return;
     }
     size_t at = magic;
     while (at + 4 <= bytes.size()) {
-        const uint32_t keyLength = Get32(&bytes[at]);
+        const uint64_t keyLength = Get32(&bytes[at]);
         at += 4;
-        if (bytes.size() - at < keyLength + 4u) break;
+        // Lengths are compared in 64 bits: a length near 2^32 must not wrap.
+        if (static_cast<uint64_t>(bytes.size() - at) < keyLength + 4u) break;
         std::string key(reinterpret_cast<const char*>(&bytes[at]), keyLength);
         at += keyLength;
-        const uint32_t length = Get32(&bytes[at]);
+        const uint64_t length = Get32(&bytes[at]);
         at += 4;
-        if (bytes.size() - at < length) break;
+        if (static_cast<uint64_t>(bytes.size() - at) < length) break;
         SimRegistryEntry entry;
         entry.persistent = true;
-        if (DecodeSimDescriptor(&bytes[at], length, entry.descriptor)) registry[key] = entry;
+        if (DecodeSimDescriptor(&bytes[at], static_cast<size_t>(length), entry.descriptor)) registry[key] = entry;
         at += length;
     }
 }
 
 void SimState::SaveRegistry() {
-    if (options.registryFile.empty()) return;
+    if (options.registryFile.empty() || registryForeign) return;
     std::vector<uint8_t> bytes(kFileMagic, kFileMagic + sizeof kFileMagic - 1);
     for (const auto& entry : registry) {
         if (!entry.second.persistent) continue;

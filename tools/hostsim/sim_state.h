@@ -117,6 +117,7 @@ struct SimState {
     std::vector<std::unique_ptr<SimWriter>> writers;
     std::map<std::string, SimRegistryEntry> registry;
     bool registryLoaded = false;
+    bool registryForeign = false;  // the registry file is not one of ours: never written
 
     // ---- helpers ----
     void Violation(const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));

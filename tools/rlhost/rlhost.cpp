@@ -12,6 +12,7 @@
 // host recorded violations, 7 an image file could not be read or written.
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -231,19 +232,35 @@ struct RunOptions {
     int repeat = 1;
 };
 
-bool ParseSize(const char* text, int32* width, int32* height, int32 minimum) {
-    int w = 0, h = 0;
-    char tail = 0;
-    if (std::sscanf(text, "%dx%d%c", &w, &h, &tail) != 2 || w < minimum || h < minimum) return false;
-    *width = w;
-    *height = h;
+// A number of at most nine digits (no sign, no overflow), then `end` must follow.
+bool ParseDigits(const char*& text, long* value) {
+    long v = 0;
+    int digits = 0;
+    while (*text >= '0' && *text <= '9') {
+        if (++digits > 9) return false;
+        v = v * 10 + (*text++ - '0');
+    }
+    *value = v;
+    return digits > 0;
+}
+
+// WIDTHxHEIGHT, each side `minimum`..`maximum`, at most `maximumPixels` in all.
+bool ParseSize(const char* text, int32* width, int32* height, int32 minimum, long maximum = 30000,
+               long long maximumPixels = 1ll << 28) {
+    long w = 0, h = 0;
+    if (!ParseDigits(text, &w) || *text++ != 'x' || !ParseDigits(text, &h) || *text) return false;
+    if (w < minimum || h < minimum || w > maximum || h > maximum || static_cast<long long>(w) * h > maximumPixels)
+        return false;
+    *width = static_cast<int32>(w);
+    *height = static_cast<int32>(h);
     return true;
 }
 
 bool ParseInt(const char* text, int low, int high, int* value) {
     char* end = nullptr;
+    errno = 0;
     long v = std::strtol(text, &end, 10);
-    if (!*text || *end || v < low || v > high) return false;
+    if (!*text || *end || errno == ERANGE || v < low || v > high) return false;
     *value = static_cast<int>(v);
     return true;
 }
@@ -265,11 +282,12 @@ bool ParseRunOptions(int argc, char** argv, RunOptions& run, HostOptions& option
             run.mode = static_cast<int16>(n);
             i++;
         } else if (option == "--size") {
-            if (!ParseSize(value, &run.width, &run.height, 1)) return bad("takes WIDTHxHEIGHT");
+            if (!ParseSize(value, &run.width, &run.height, 1))
+                return bad("takes WIDTHxHEIGHT, each side 1 to 30000 and at most 268435456 pixels");
             i++;
         } else if (option == "--tile") {
             int32 w, h;
-            if (!ParseSize(value, &w, &h, 0) || w > 32767 || h > 32767) return bad("takes WIDTHxHEIGHT");
+            if (!ParseSize(value, &w, &h, 0, 32767, 1ll << 30)) return bad("takes WIDTHxHEIGHT, each side 0 to 32767");
             options.tileWidth = static_cast<int16>(w);
             options.tileHeight = static_cast<int16>(h);
             i++;
