@@ -78,3 +78,16 @@ target_link_libraries(rl_cli_tests PRIVATE rlraster rlplugin rlhostsim rlstarfie
 add_test(NAME native_cli_files COMMAND rl_cli_tests)
 add_test(NAME native_cli COMMAND bash ${CMAKE_SOURCE_DIR}/tests/cli_test.sh $<TARGET_FILE:starfield> $<TARGET_FILE:raylume>
   ${CMAKE_BINARY_DIR})
+
+# Fuzz targets (libFuzzer, with -DRAYLUME_FUZZ=ON and clang): scripts/fuzz.sh.
+if(RAYLUME_FUZZ)
+  add_executable(fuzz_settings tests/fuzz/fuzz_settings.cpp)
+  target_link_libraries(fuzz_settings PRIVATE rlcore)
+  add_executable(fuzz_descriptor tests/fuzz/fuzz_descriptor.cpp)
+  target_link_libraries(fuzz_descriptor PRIVATE rlplugin rlhostsim)
+  add_executable(fuzz_images tests/fuzz/fuzz_images.cpp)
+  target_link_libraries(fuzz_images PRIVATE rlraster rlhostsim)
+  foreach(target fuzz_settings fuzz_descriptor fuzz_images)
+    target_link_options(${target} PRIVATE -fsanitize=fuzzer)
+  endforeach()
+endif()

@@ -14,6 +14,8 @@ ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build/asan --output-on-failure || s
 echo "== native tests under ThreadSanitizer"
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" build/tsan/rl_tests --gtest_brief=1 || status=1
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" build/tsan/rl_host_tests --gtest_brief=1 || status=1
+echo "== fuzzing the readers of hostile input (about a minute each)"
+bash scripts/fuzz.sh 60 || status=1
 echo "== Windows tests under Wine"
 source scripts/wine-env.sh
 raylume_wine_start

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <new>
 
 #include "support/os.h"
+#include "support/run_result.h"
 #include "tests/test_support.h"
 
 TEST(OsEvents, ManualResetStaysSignalledAutoResetWakesOne) {
@@ -252,4 +254,28 @@ TEST(OsModule, ProductVersionIsTwoZeroZeroZero) {
     EXPECT_EQ(parts[1], 0);
     EXPECT_EQ(parts[2], 0);
     EXPECT_EQ(parts[3], 0);
+}
+
+// An exception thrown on a worker thread ends that thread only: the run
+// fails with its out-of-memory result and the host process goes on.
+TEST(OsThreads, AnExceptionOnAThreadEndsTheRunNotTheProcess) {
+    struct Case {
+        OsThreadProc proc;
+        int16_t result;
+    } cases[] = {{[](void*) -> uint32_t { throw std::bad_alloc(); }, RUN_OUT_OF_MEMORY},
+                 {[](void*) -> uint32_t { throw 42; }, RUN_THREAD_FAILED}};
+    for (const Case& c : cases) {
+        ForceGlobalErrorCode(0);
+        CapturedReports reports;
+        OsHandle thread = OsCreateThread(c.proc, nullptr, 0, nullptr);
+        ASSERT_NE(thread, nullptr);
+        ASSERT_EQ(OsWaitForSingleObject(thread, 10000), OS_WAIT_OBJECT_0);
+        uint32_t code = 0;
+        EXPECT_TRUE(OsGetExitCodeThread(thread, &code));
+        EXPECT_EQ(code, OS_THREAD_FAILED);
+        EXPECT_EQ(GetGlobalErrorCode(), c.result);
+        EXPECT_TRUE(reports.Contains("OsRunThreadBody()"));
+        OsCloseHandle(thread);
+    }
+    ForceGlobalErrorCode(0);
 }

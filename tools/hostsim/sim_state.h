@@ -120,7 +120,7 @@ struct SimState {
     bool registryForeign = false;  // the registry file is not one of ours: never written
 
     // ---- helpers ----
-    void Violation(const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
+    void Violation(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void ViolationV(const char* format, va_list args);
     bool OnHostThread() const { return std::this_thread::get_id() == hostThread; }
     // Records a call made from another thread or outside any selector.

@@ -135,8 +135,15 @@ constexpr int64_t RASTER_MAX_SIDE = 1 << 30;
 constexpr uint64_t RASTER_MAX_BYTES = 1ull << 34;
 
 // Sizes the sample buffer, checking the size for overflow first. False with
-// RASTER_NO_MEMORY or RASTER_UNSUPPORTED (too large) and a reason.
-bool AllocateRaster(Raster* raster, RasterFailure* failure, std::string* error);
+// RASTER_NO_MEMORY or RASTER_UNSUPPORTED (too large) and a reason. A reader
+// passes `fileBytes` and `expansion`, the most its format's data can grow
+// when decoded (1 for raw samples, about 1000 for deflate): a header that
+// promises more than the file can hold is refused (RASTER_UNREADABLE) before
+// anything is allocated.
+bool AllocateRaster(Raster* raster, RasterFailure* failure, std::string* error, uint64_t fileBytes = 0,
+                    uint64_t expansion = 0);
+// The size of a file, or 0.
+uint64_t FileSizeOf(const std::string& path);
 
 // The format a file name's extension names (.tif/.tiff, .png, .fit/.fits/.fts,
 // .pgm/.ppm/.pnm, .pfm; any case), or RASTER_FORMAT_UNKNOWN.

@@ -46,7 +46,20 @@ std::atomic<uint32_t> gTemporaryCount{0};
 
 }  // namespace
 
-bool AllocateRaster(Raster* raster, RasterFailure* failure, std::string* error) {
+uint64_t FileSizeOf(const std::string& path) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return 0;
+    uint64_t size = 0;
+    if (std::fseek(f, 0, SEEK_END) == 0) {
+        long at = std::ftell(f);
+        if (at > 0) size = static_cast<uint64_t>(at);
+    }
+    std::fclose(f);
+    return size;
+}
+
+bool AllocateRaster(Raster* raster, RasterFailure* failure, std::string* error, uint64_t fileBytes,
+                    uint64_t expansion) {
     if (raster->width <= 0 || raster->height <= 0 || raster->width > RASTER_MAX_SIDE ||
         raster->height > RASTER_MAX_SIDE) {
         *failure = RASTER_UNSUPPORTED;
@@ -60,6 +73,12 @@ bool AllocateRaster(Raster* raster, RasterFailure* failure, std::string* error) 
         *failure = RASTER_UNSUPPORTED;
         *error = "the image of " + std::to_string(raster->width) + " x " + std::to_string(raster->height) +
                  " pixels is larger than the tool takes (16 GiB of samples)";
+        return false;
+    }
+    if (expansion && bytes / expansion > fileBytes + 4096) {
+        *failure = RASTER_UNREADABLE;
+        *error = "its header promises " + std::to_string(raster->width) + " x " + std::to_string(raster->height) +
+                 " pixels, more than the file can hold";
         return false;
     }
     try {

@@ -122,7 +122,8 @@ bool ReadFitsRaster(const std::string& path, Raster* raster, RasterFailure* fail
             return Fail(failure, RASTER_UNREADABLE, error, "its header is damaged: " + StatusText(status));
         if (!Structural(card)) d.cards.push_back(card);
     }
-    if (!AllocateRaster(raster, failure, error)) return false;
+    // FITS data is raw: a file holds at least its data (floats may be wider in memory than 8-bit raw).
+    if (!AllocateRaster(raster, failure, error, FileSizeOf(path), 4)) return false;
 
     const size_t count = static_cast<size_t>(raster->width) * raster->height * raster->colours;
     const int planes = raster->colours;

@@ -90,7 +90,7 @@ bool ReadPngRaster(const std::string& path, Raster* raster, RasterFailure* failu
     raster->depth = bitDepth;
     if (png_get_valid(s.png, s.info, PNG_INFO_tRNS))
         return Fail(failure, RASTER_UNSUPPORTED, error, "PNG images with a transparent colour key are not supported");
-    if (!AllocateRaster(raster, failure, error)) return false;
+    if (!AllocateRaster(raster, failure, error, FileSizeOf(path), 1100)) return false;
 
     PngDetails& d = raster->png;
     png_charp name = nullptr;

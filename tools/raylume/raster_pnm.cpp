@@ -101,7 +101,8 @@ bool ReadPnmRaster(const std::string& path, Raster* raster, RasterFailure* failu
     raster->colours = colour ? 3 : 1;
     raster->alpha = false;
     raster->depth = pfm ? 32 : (maxval > 255 ? 16 : 8);
-    if (!AllocateRaster(raster, failure, error)) {
+    // Raw samples (16-bit ones as wide in the file as in memory; floats too).
+    if (!AllocateRaster(raster, failure, error, FileSizeOf(path), 1)) {
         std::fclose(file);
         return false;
     }

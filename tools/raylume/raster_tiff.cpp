@@ -90,7 +90,10 @@ bool ReadTiffRaster(const std::string& path, Raster* raster, RasterFailure* fail
     raster->depth = bits;
     if (width == 0 || height == 0 || width > RASTER_MAX_SIDE || height > RASTER_MAX_SIDE)
         return Fail(failure, RASTER_UNREADABLE, error, "its size is not valid");
-    if (!AllocateRaster(raster, failure, error)) return false;
+    uint16_t compressed = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(t, TIFFTAG_COMPRESSION, &compressed);
+    if (!AllocateRaster(raster, failure, error, FileSizeOf(path), compressed == COMPRESSION_NONE ? 1 : 1100))
+        return false;
 
     TiffDetails& d = raster->tiff;
     TIFFGetFieldDefaulted(t, TIFFTAG_COMPRESSION, &d.compression);
