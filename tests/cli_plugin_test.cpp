@@ -11,6 +11,7 @@
 #include "host/scripting.h"
 #include "params/filter_parameters.h"
 #include "support/run_result.h"
+#include "tests/host_test_support.h"
 #include "tests/raster_test_support.h"
 #include "tools/hostsim/host_simulator.h"
 #include "tools/raylume/filter_raster.h"
@@ -45,18 +46,7 @@ TEST(ToolAndPlugIn, TheToolPaintsWhatThePlugInPaints) {
         host.document = document;
         host.options.callParameters = false;
         host.options.playInfo = PLAY_INFO_SILENT;
-        SimDescriptor d;
-        for (int i = 0; i < 14; i++) {
-            const ScriptingKey& k = kScriptingKeys[i];
-            int16_t v = FACTORY_PARAMETERS.slot[k.slot];
-            if (k.type == FourCC("bool"))
-                d.Bool(k.key, v != 0);
-            else if (k.type == FourCC("long"))
-                d.Integer(k.key, v);
-            else
-                d.UnitFloat(k.key, k.unit, k.slot == SLOT_ANGLE ? v / 10.0 : v);
-        }
-        host.PlayDescriptor(d);
+        host.PlayDescriptor(DescriptorOfRecord(FACTORY_PARAMETERS));
         ASSERT_EQ(host.RunFilter().Result(filterSelectorStart), 0);
         ForceGlobalErrorCode(0);
         ASSERT_EQ(FilterRaster(&raster, FACTORY_PARAMETERS, nullptr).result, 0);

@@ -15,6 +15,7 @@
 #include "host/resource_description.h"
 #include "host/scripting.h"
 #include "params/filter_parameters.h"
+#include "tests/host_test_support.h"
 #include "tests/test_support.h"
 #include "tools/hostsim/host_simulator.h"
 
@@ -591,21 +592,10 @@ TEST_F(PluginSelectors, AboutBetweenRunsDoesNotDisturbTheNextRun) {
 
 namespace {
 SimDescriptor NoEffects() {
-    SimDescriptor d;
     FilterParameters p = FACTORY_PARAMETERS;
     p.slot[SLOT_INTENSITY] = p.slot[SLOT_SECONDARY_SPIKE_INTENSITY] = 0;
     p.slot[SLOT_SOFT_FLARE_INTENSITY] = p.slot[SLOT_RING_FLARE_INTENSITY] = 0;
-    for (int i = 0; i < 14; i++) {
-        const ScriptingKey& k = kScriptingKeys[i];
-        int16_t v = p.slot[k.slot];
-        if (k.type == FourCC("bool"))
-            d.Bool(k.key, v != 0);
-        else if (k.type == FourCC("long"))
-            d.Integer(k.key, v);
-        else
-            d.UnitFloat(k.key, k.unit, k.slot == SLOT_ANGLE ? v / 10.0 : v);
-    }
-    return d;
+    return DescriptorOfRecord(p);
 }
 }  // namespace
 

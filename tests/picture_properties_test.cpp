@@ -18,6 +18,7 @@
 #include "host/plugin_state.h"
 #include "host/scripting.h"
 #include "params/filter_parameters.h"
+#include "tests/host_test_support.h"
 #include "tools/hostsim/host_simulator.h"
 
 extern "C" void PluginMain(int16 selector, void* block, intptr_t* data, int16* result);
@@ -26,22 +27,6 @@ namespace {
 
 const int16 kModes[] = {plugInModeRGBColor, plugInModeRGB48,  plugInModeRGB96,
                         plugInModeGrayScale, plugInModeGray16, plugInModeGray32};
-
-// The fourteen keys of a record, as a host replays them.
-SimDescriptor DescriptorOf(const FilterParameters& p) {
-    SimDescriptor d;
-    for (int i = 0; i < 14; i++) {
-        const ScriptingKey& k = kScriptingKeys[i];
-        int16_t v = p.slot[k.slot];
-        if (k.type == FourCC("bool"))
-            d.Bool(k.key, v != 0);
-        else if (k.type == FourCC("long"))
-            d.Integer(k.key, v);
-        else
-            d.UnitFloat(k.key, k.unit, k.slot == SLOT_ANGLE ? v / 10.0 : v);
-    }
-    return d;
-}
 
 FilterParameters EveryPassAtFull() {
     FilterParameters p = FACTORY_PARAMETERS;
@@ -97,7 +82,7 @@ protected:
         host.document = document;
         host.options.callParameters = false;
         host.options.playInfo = PLAY_INFO_SILENT;
-        host.PlayDescriptor(DescriptorOf(parameters));
+        host.PlayDescriptor(DescriptorOfRecord(parameters));
         RunLog run = host.RunFilter();
         EXPECT_TRUE(run.violations.empty());
         document = host.document;
