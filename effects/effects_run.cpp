@@ -9,6 +9,7 @@
 
 bool BeginEffectsRun(int32_t imageMode, const HostProfileSource* profile) {
     bool ok = true;
+    ResetEffectsDroppedForLowMemory();
     if (!InitializeGammaTables()) ok = false;
     CreateShapeCreationMutex();
     InitializeEffectTables();

@@ -2,6 +2,7 @@
 // sampling and measuring an image under a shape.
 #include "effects/shape_cache.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -15,6 +16,7 @@ namespace {
 OsHandle gShapeCreationMutex = nullptr;
 
 const char* const kLowMemoryWarning = "Low memory.  Check image - some effects may not be rendered.";
+std::atomic<bool> gEffectsDropped{false};
 
 // Quarter offsets outside 0..3 carry into the pixel position, so any
 // position selects one of the 16 entries.
@@ -107,6 +109,7 @@ bool AppendShapeElement(SubShapeEntry* entry, const ShapeElement& element, uint3
         uint64_t size = old + (old / 2 > step ? old / 2 : step);
         if (size < needed * sizeof(ShapeElement)) size = needed * sizeof(ShapeElement);
         if (ReallocateBufferPreserveContents(size, &entry->elements) != 0) {
+            gEffectsDropped.store(true, std::memory_order_relaxed);
             DebugEvent(__LINE__, USER_MESSAGE).Report(OS_MB_ICONWARNING, "Warning", "%s", kLowMemoryWarning);
             return false;
         }
@@ -262,3 +265,6 @@ void CloseShapeCreationMutex() {
 }
 
 OsHandle GetShapeCreationMutex() { return gShapeCreationMutex; }
+
+bool EffectsDroppedForLowMemory() { return gEffectsDropped.load(std::memory_order_relaxed); }
+void ResetEffectsDroppedForLowMemory() { gEffectsDropped.store(false, std::memory_order_relaxed); }

@@ -111,3 +111,9 @@ void ReleaseShapeCache(ShapeCache* cache);
 bool CreateShapeCreationMutex();
 void CloseShapeCreationMutex();
 OsHandle GetShapeCreationMutex();
+
+// Whether memory ran out while a shape was built since the last reset, so
+// that some effects are missing or partial: the picture is not the whole
+// render. Reset when a run of the engine begins.
+bool EffectsDroppedForLowMemory();
+void ResetEffectsDroppedForLowMemory();

@@ -7,6 +7,7 @@
 #include "effects/final_render.h"
 #include "host/host_image.h"
 #include "host/progress.h"
+#include "support/debug_log.h"
 #include "support/os.h"
 #include "support/run_result.h"
 
@@ -34,6 +35,10 @@ bool RenderFilterEffects(FilterRecord* record, bool bigDocument, const FilterPar
     if (GetGlobalErrorCode() != RUN_OK) return false;
     Image* working = GetHostImage();
     const RenderProgress progress = {nullptr, StartHostProgress, AdvanceHostProgress};
-    if (RenderEffectsIntoImage(working, set, &LightSourceTable, record->imageMode, &progress) != RUN_OK) return false;
+    const bool rendered = RenderEffectsIntoImage(working, set, &LightSourceTable, record->imageMode, &progress) == RUN_OK;
+    // A warning the band threads raised (low memory: some effects are
+    // missing) reaches the user now, through the host's window.
+    ShowDeferredUserMessages();
+    if (!rendered) return false;
     return WriteHostImage(record, bigDocument, working);
 }

@@ -165,13 +165,50 @@ struct PostedMessageHeader {
     void* self;
 };
 
+// User Messages raised on a worker thread while no dialog can take them
+// (a run without its dialog): kept, once each, until the user-interface
+// thread shows them. Fixed storage: the low-memory warning is among them.
+struct DeferredMessage {
+    char caption[96];
+    char text[320];
+    uint32_t style;
+};
+constexpr int kDeferredMessages = 4;
+DeferredMessage gDeferred[kDeferredMessages];
+int gDeferredCount = 0;
+std::atomic_flag gDeferredLock = ATOMIC_FLAG_INIT;
+
+void LockDeferred() {
+    while (gDeferredLock.test_and_set(std::memory_order_acquire)) std::this_thread::yield();
+}
+void UnlockDeferred() { gDeferredLock.clear(std::memory_order_release); }
+
+void DeferUserMessage(const char* caption, const char* text, uint32_t style) {
+    LockDeferred();
+    bool known = false;
+    for (int i = 0; i < gDeferredCount && !known; i++)
+        known = std::strncmp(gDeferred[i].text, text, sizeof gDeferred[i].text - 1) == 0 &&
+                std::strncmp(gDeferred[i].caption, caption, sizeof gDeferred[i].caption - 1) == 0;
+    if (!known && gDeferredCount < kDeferredMessages) {
+        DeferredMessage& m = gDeferred[gDeferredCount++];
+        std::snprintf(m.caption, sizeof m.caption, "%s", caption);
+        std::snprintf(m.text, sizeof m.text, "%s", text);
+        m.style = style;
+    }
+    UnlockDeferred();
+}
+
 void ShowOrPostUserMessage(const char* caption, const char* text, uint32_t style) {
     OsWindow owner = gLog.messageOwner;
     if (OsGetCurrentThreadId() == gLog.uiThread && OsIsWindow(owner)) {
         OsShowMessageBox(owner, text, caption, style | OS_MB_SETFOREGROUND);
         return;
     }
-    if (!owner || owner == gLog.hostWindow) return;  // logged only
+    if (!owner || owner == gLog.hostWindow) {
+        // No dialog to post to: the user-interface thread shows it later.
+        if (OsGetCurrentThreadId() != gLog.uiThread) DeferUserMessage(caption, text, style);
+        return;
+    }
     size_t captionLength = std::strlen(caption) + 1;
     size_t textLength = std::strlen(text) + 1;
     auto* block = static_cast<uint8_t*>(std::malloc(sizeof(PostedMessageHeader) + captionLength + textLength));
@@ -852,4 +889,15 @@ void ShowPostedMessage(OsWindow window, void* block) {
         OsShowMessageBox(window, text, caption, icon | OS_MB_SETFOREGROUND);
     }
     std::free(block);
+}
+
+void ShowDeferredUserMessages() {
+    DeferredMessage shown[kDeferredMessages];
+    LockDeferred();
+    const int count = gDeferredCount;
+    for (int i = 0; i < count; i++) shown[i] = gDeferred[i];
+    gDeferredCount = 0;
+    UnlockDeferred();
+    for (int i = 0; i < count; i++)
+        OsShowMessageBox(gLog.hostWindow, shown[i].text, shown[i].caption, shown[i].style | OS_MB_SETFOREGROUND);
 }

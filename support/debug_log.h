@@ -109,6 +109,10 @@ bool IsDebugLogQueueOpen();
 
 // Message owner of User Message boxes.
 OsWindow SetMessageOwnerWindow(OsWindow window);
+// Shows, on the user-interface thread with the host's window as owner, the
+// User Messages that worker threads raised while no dialog could take them
+// (each once), and forgets them.
+void ShowDeferredUserMessages();
 OsWindow GetMessageOwnerWindow();
 // Handles WM_APP + 9: shows the posted box and frees the block.
 constexpr uint32_t WM_POSTED_USER_MESSAGE = OS_WM_APP + 9;

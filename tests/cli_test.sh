@@ -88,6 +88,22 @@ head -c 20 "$DIR/chosen.rlp" >"$DIR/short.rlp"
 expect 2 "holds 20 bytes" "$RAYLUME" "$DIR/in.tif" "$DIR/x.tif" --load-settings "$DIR/short.rlp"
 [ -e "$DIR/x.tif" ] && fail "a refused run wrote its output"
 
+# Low memory: effects that could not be drawn are said, and nothing is
+# written unless a partial picture is accepted. (Not under AddressSanitizer,
+# which needs far more address space than any limit here.)
+if ! ldd "$RAYLUME" 2>/dev/null | grep -q libasan; then
+  (ulimit -v 150000; "$RAYLUME" "$DIR/in.tif" "$DIR/low.tif" --length 100 --quiet 2>"$DIR/stderr"); rc=$?
+  if [ "$rc" = 6 ]; then
+    grep -q "Low memory" "$DIR/stderr" || fail "the low-memory warning reaches the user"
+    [ -e "$DIR/low.tif" ] && fail "a partial picture was written without --accept-partial"
+    (ulimit -v 150000; "$RAYLUME" "$DIR/in.tif" "$DIR/low.tif" --length 100 --accept-partial --quiet 2>/dev/null) ||
+      fail "--accept-partial writes the partial picture"
+    [ -s "$DIR/low.tif" ] || fail "--accept-partial wrote no picture"
+  elif [ "$rc" != 0 ] && [ "$rc" != 5 ]; then
+    fail "a run short of memory exits 0, 5 or 6, not $rc: $(cat "$DIR/stderr")"
+  fi
+fi
+
 # Ctrl+C: the run stops, says so, and leaves neither the output nor a temporary file.
 "$STARFIELD" --seed 9 --width 3000 --height 2000 --stars 3000 --peak 0.1:3 --sigma 1:3 -o "$DIR/big.tif" >/dev/null
 "$RAYLUME" "$DIR/big.tif" "$DIR/big-out.tif" --length 100 --quiet 2>"$DIR/stderr" &

@@ -19,6 +19,8 @@
 #include "host/scripting.h"
 #include "params/filter_parameters.h"
 #include "tests/host_test_support.h"
+#include "image/tracked_buffer.h"
+#include "tests/test_support.h"
 #include "tools/hostsim/host_simulator.h"
 
 extern "C" void PluginMain(int16 selector, void* block, intptr_t* data, int16* result);
@@ -224,6 +226,33 @@ TEST_F(PictureProperties, RepeatedRunsWithOneToFiveWorkersAreByteIdentical) {
         }
         EXPECT_EQ(0, differing) << SimModeName(mode);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// When memory runs out while effect shapes are built, the run still ends
+// well, and the user is told once, through the host's window, that some
+// effects may be missing.
+TEST_F(PictureProperties, EffectsDroppedForLowMemoryAreToldToTheUserOnce) {
+    SimDocument field = MakeSimDocument(plugInModeRGB48, 800, 600);
+    FillFaintField(field, FewStars(800, 600));
+    FilterParameters longSpikes = FACTORY_PARAMETERS;
+    longSpikes.slot[SLOT_LENGTH] = 100;
+    ShownMessageBoxes().clear();
+    // Images, strips and the analysis banks stay below this size; the
+    // element lists of spikes across the whole picture do not.
+    SetBufferAllocationLimitForTesting(5 << 20);
+    SimDocument output = field;
+    const int16 result = Run(output, longSpikes);
+    SetBufferAllocationLimitForTesting(0);
+    EXPECT_EQ(noErr, result);
+    int warnings = 0;
+    for (const ShownMessageBox& box : ShownMessageBoxes())
+        if (box.text.find("Low memory") != std::string::npos) warnings++;
+    EXPECT_EQ(1, warnings);
+    EXPECT_FALSE(output.planes == field.planes) << "the effects that fitted are drawn";
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "effects/effects_run.h"
 #include "effects/final_render.h"
 #include "effects/parameter_set.h"
+#include "effects/shape_cache.h"
 #include "image/color_management.h"
 #include "image/image.h"
 #include "support/os.h"
@@ -246,6 +247,7 @@ FilterOutcome FilterRaster(Raster* raster, const FilterParameters& requested, co
             SetGlobalErrorCode(RUN_OUT_OF_MEMORY);
         }
     }
+    outcome.effectsDropped = EffectsDroppedForLowMemory();
     StopLightSourceAnalysis();
     ReleaseImage(&image);
     EndEffectsRun();

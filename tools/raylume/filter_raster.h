@@ -30,6 +30,7 @@ struct FilterOutcome {
     std::vector<CatalogueEntry> catalogue; // brightest first
     uint64_t nonFinite = 0;                // NaN or infinite float samples met
     uint64_t bytesNeeded = 0;              // what the engine's image takes (for a memory report)
+    bool effectsDropped = false;           // memory ran out while shapes were built: some effects are missing
 };
 
 // Filters `raster` in place with `parameters` (held to their ranges first).

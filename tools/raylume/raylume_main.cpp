@@ -8,7 +8,8 @@
 //
 // Exit codes: 0 done; 1 the engine failed; 2 bad arguments; 3 an input could
 // not be read or is not supported; 4 an output could not be written; 5 not
-// enough memory; 130 cancelled (Ctrl+C).
+// enough memory; 6 memory ran out while effects were drawn, so the picture
+// misses some (nothing is written unless --accept-partial); 130 cancelled.
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -51,6 +52,7 @@ enum ExitCode {
     EXIT_INPUT = 3,
     EXIT_OUTPUT = 4,
     EXIT_MEMORY = 5,
+    EXIT_PARTIAL = 6,
     EXIT_CANCELLED = 130,
 };
 
@@ -87,7 +89,7 @@ struct Settings {
     std::string starsCsv, starsJson, saveSettings;
     RasterFileFormat format = RASTER_FORMAT_UNKNOWN;  // --format
     int32_t depth = 0;                                 // --depth
-    bool list = false, quiet = false;
+    bool list = false, quiet = false, acceptPartial = false;
 };
 
 std::atomic<int> gCancelled{0};
@@ -147,13 +149,16 @@ void Usage(FILE* out) {
                  "  --list                         print the light sources found to standard output\n"
                  "  --load-settings FILE.rlp       start from a parameter file (later options override it)\n"
                  "  --save-settings FILE.rlp       write the parameters used to a parameter file\n"
+                 "  --accept-partial               write the picture even when memory ran out while\n"
+                 "                                 effects were drawn (some are then missing)\n"
                  "  --quiet                        print nothing but errors\n"
                  "  --help, --version\n"
                  "\n"
                  "Values outside a control's range are refused. A progress bar shows on a terminal;\n"
                  "Ctrl+C cancels and leaves no output behind.\n"
                  "Exit codes: 0 done, 1 the engine failed, 2 bad arguments, 3 an input cannot be read\n"
-                 "or is not supported, 4 an output cannot be written, 5 not enough memory, 130 cancelled.\n");
+                 "or is not supported, 4 an output cannot be written, 5 not enough memory, 6 memory ran\n"
+                 "out while effects were drawn (nothing written without --accept-partial), 130 cancelled.\n");
 }
 
 bool Refuse(const std::string& text) {
@@ -336,6 +341,10 @@ bool ParseArguments(int argc, char** argv, Settings* s, int* exitCode) {
             s->list = true;
             continue;
         }
+        if (a == "--accept-partial") {
+            s->acceptPartial = true;
+            continue;
+        }
         if (a == "--quiet" || a == "-q") {
             s->quiet = true;
             continue;
@@ -496,13 +505,24 @@ int RunJob(const Settings& s, const Job& job) {
         return EXIT_CANCELLED;
     }
     if (outcome.result == RUN_OUT_OF_MEMORY) {
-        Refuse("not enough memory to filter '" + job.input + "': the engine's copy of the image alone needs " +
-               std::to_string((outcome.bytesNeeded + (1 << 20) - 1) >> 20) + " MiB, and its analysis about as much again");
+        Refuse("not enough memory to filter '" + job.input + "': the engine's copy of the image takes " +
+               std::to_string((outcome.bytesNeeded + (1 << 20) - 1) >> 20) +
+               " MiB, its analysis about as much again, and long effects (Length) need more on top");
         return EXIT_MEMORY;
     }
     if (outcome.result != RUN_OK) {
         Refuse("the filter failed on '" + job.input + "' (engine result " + std::to_string(outcome.result) + ")");
         return EXIT_ENGINE;
+    }
+    bool partial = false;
+    if (outcome.effectsDropped) {
+        ShowDeferredUserMessages();  // the engine's own warning, once
+        if (!s.acceptPartial) {
+            Refuse("memory ran out while the effects of '" + job.input +
+                   "' were drawn, so some are missing; nothing was written (--accept-partial writes it anyway)");
+            return EXIT_PARTIAL;
+        }
+        partial = true;
     }
     if (outcome.nonFinite)
         std::fprintf(stderr,
@@ -574,6 +594,7 @@ int RunJob(const Settings& s, const Job& job) {
         std::fprintf(stderr, "raylume: %s: %d x %d, %zu light sources, %.2f s%s%s\n", job.input.c_str(), raster.width,
                      raster.height, outcome.catalogue.size(), seconds, job.output.empty() ? "" : " -> ",
                      job.output.c_str());
+    (void)partial;  // accepted: said above, and the picture is written
     return EXIT_DONE;
 }
 
