@@ -31,6 +31,8 @@ SPBasicSuite* BasicSuite() {
 void AcquireHostSuites() {
     SPBasicSuite* basic = BasicSuite();
     gPlugin.basicSuite = basic;
+    // Marked first: a start-up cut short still gives back what it took.
+    gPlugin.suitesAcquired = true;
     if (basic && basic->AcquireSuite) {
         if (!gPlugin.propertySuite) {
             const void* suite = nullptr;
@@ -43,7 +45,6 @@ void AcquireHostSuites() {
                 gPlugin.errorSuite = static_cast<const ErrorSuite1*>(suite);
         }
     }
-    gPlugin.suitesAcquired = true;
 }
 
 void ReleaseHostSuites() {
@@ -80,7 +81,11 @@ bool InitializePluginState(int16 selector, OsWindow hostWindow) {
 }
 
 void TearDownPluginState() {
-    if (!gPlugin.initialised) return;
+    if (!gPlugin.initialised) {
+        // A start-up cut short (memory ran out) may have taken the suites already.
+        if (gPlugin.suitesAcquired) ReleaseHostSuites();
+        return;
+    }
     ReleaseImageEditorProgressBar();
     ReportBufferUsage();
     DeleteBufferUsageSection();

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "host/resource_description.h"
 #include "params/filter_parameters.h"
@@ -63,11 +64,26 @@ void WriteErrorString(FilterRecord* record, const char* text) {
     std::memcpy(pascal + 1, text, n);
 }
 
+struct Suites;
+void ReleaseSuites(Suites* s);
+
+// The suites of one registry access; given back however the access ends
+// (memory may run out half-way).
 struct Suites {
     SPBasicSuite* basic = nullptr;
     const DescriptorRegistrySuite1* registry = nullptr;
     const ActionDescriptorSuite* descriptors = nullptr;
     int32 descriptorVersion = 0;
+    ~Suites() { ReleaseSuites(this); }
+};
+
+// A host descriptor freed through its suite when the scope ends.
+struct HostDescriptor {
+    const ActionDescriptorSuite* suite;
+    PIActionDescriptor descriptor = nullptr;
+    ~HostDescriptor() {
+        if (descriptor && suite->Free) suite->Free(descriptor);
+    }
 };
 
 bool AcquireSuites(FilterRecord* record, Suites* s) {
@@ -250,7 +266,8 @@ int16 ReadRegistryParameters(FilterRecord* record) {
     if (!AcquireSuites(record, &s)) return kScriptingNoHostSupport;
     const ActionDescriptorSuite* d = s.descriptors;
     int16 result = kScriptingNoHostSupport;
-    PIActionDescriptor entry = nullptr;
+    HostDescriptor held{d};
+    PIActionDescriptor& entry = held.descriptor;
     if (s.registry->Get && s.registry->Get(kFilterUniqueString, &entry) == 0 && entry) {
         int32 length = 0;
         if (!d->GetDataLength || d->GetDataLength(entry, kParameterBlockKey, &length) != 0 || length <= 0 ||
@@ -261,7 +278,8 @@ int16 ReadRegistryParameters(FilterRecord* record) {
             // At least a whole block, so that the tail is zero whatever the host stored.
             size_t size = static_cast<size_t>(length) > PARAMETER_BLOCK_SIZE ? static_cast<size_t>(length)
                                                                              : PARAMETER_BLOCK_SIZE;
-            void* data = std::calloc(1, size);
+            std::unique_ptr<void, void (*)(void*)> block(std::calloc(1, size), std::free);
+            void* data = block.get();
             if (!data || !d->GetData || d->GetData(entry, kParameterBlockKey, data) != 0) {
                 ReportUnexpected(__LINE__, "ReadRegistryParameters() couldn't read parameter data from the registry.");
             } else if (ParameterBlockVersionMatches(data)) {
@@ -281,11 +299,8 @@ int16 ReadRegistryParameters(FilterRecord* record) {
                                             current[2], current[3]);
                 result = kScriptingUnconvertible;
             }
-            std::free(data);
         }
-        if (d->Free) d->Free(entry);
     }
-    ReleaseSuites(&s);
     return result;
 }
 
@@ -295,7 +310,8 @@ int16 WriteRegistryParameters(FilterRecord* record) {
     if (!AcquireSuites(record, &s)) return kScriptingNoHostSupport;
     const ActionDescriptorSuite* d = s.descriptors;
     int16 result = kScriptingNoHostSupport;
-    PIActionDescriptor descriptor = nullptr;
+    HostDescriptor held{d};
+    PIActionDescriptor& descriptor = held.descriptor;
     if (d->Make && d->Make(&descriptor) == 0 && descriptor) {
         void* copy = reinterpret_cast<void*>(ParameterBlockProc(PARAMETER_OP_NEW_COPY, nullptr));
         if (copy && d->PutData &&
@@ -306,8 +322,6 @@ int16 WriteRegistryParameters(FilterRecord* record) {
                 ReportUnexpected(__LINE__, "WriteRegistryParameters() failed to register the data.");
         }
         FreeParameterBlock(copy);
-        if (d->Free) d->Free(descriptor);
     }
-    ReleaseSuites(&s);
     return result;
 }

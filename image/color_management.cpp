@@ -4,7 +4,11 @@
 // grayscale profile, gamma estimates and the Little CMS error log.
 #include "image/color_management.h"
 
+#include <lcms2_plugin.h>
+
 #include <atomic>
+#include <mutex>
+#include <new>
 #include <thread>
 
 #include <cstring>
@@ -107,6 +111,30 @@ bool FindDefaultGrayProfileBytes(const void** bytes, uint32_t* size) {
 #endif
 }
 
+// Little CMS's own mutexes, through its mutex plug-in. NOTE: its built-in
+// ones initialise a mutex it could not allocate (a crash when memory runs
+// out while a profile is made); these answer that case with no mutex, which
+// Little CMS then does not lock.
+void* CreateLittleCmsMutex(cmsContext) { return new (std::nothrow) std::mutex; }
+void DestroyLittleCmsMutex(cmsContext, void* mutex) { delete static_cast<std::mutex*>(mutex); }
+cmsBool LockLittleCmsMutex(cmsContext, void* mutex) {
+    if (mutex) static_cast<std::mutex*>(mutex)->lock();
+    return TRUE;
+}
+void UnlockLittleCmsMutex(cmsContext, void* mutex) {
+    if (mutex) static_cast<std::mutex*>(mutex)->unlock();
+}
+
+void InstallLittleCmsMutexes() {
+    static cmsPluginMutex plugin = {{cmsPluginMagicNumber, 2060, cmsPluginMutexSig, nullptr},
+                                    CreateLittleCmsMutex, DestroyLittleCmsMutex, LockLittleCmsMutex,
+                                    UnlockLittleCmsMutex};
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (!cmsPlugin(&plugin)) ReportUnexpected(__LINE__, "Could not install the Little CMS mutex plug-in.");
+    });
+}
+
 }  // namespace
 
 // ---- the profiles of a run ----
@@ -117,6 +145,7 @@ bool InitializeColorManagement(int32_t hostImageMode, const HostProfileSource* h
 
     CreateTransformCacheMutex();
     cmsSetLogErrorHandler(LittleCmsErrorHandler);
+    InstallLittleCmsMutexes();
 
     gColor.standard = cmsCreate_sRGBProfile();
     if (!gColor.standard) ReportUnexpected(__LINE__, "Could not create the standard profile.");

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "support/debug_log.h"
+#include "support/fault_injection.h"
 #include "support/os.h"
 
 namespace {
@@ -24,13 +25,13 @@ void Unlock() {
 }
 
 void* Allocate(uint64_t size) {
-    if (gFailAtOrAbove && size >= gFailAtOrAbove) return nullptr;
+    if ((gFailAtOrAbove && size >= gFailAtOrAbove) || AllocationShouldFail()) return nullptr;
     if (size > SIZE_MAX) return nullptr;
     return std::malloc(size ? static_cast<size_t>(size) : 1);
 }
 
 void* Reallocate(void* old, uint64_t size) {
-    if (gFailAtOrAbove && size >= gFailAtOrAbove) return nullptr;
+    if ((gFailAtOrAbove && size >= gFailAtOrAbove) || AllocationShouldFail()) return nullptr;
     if (size > SIZE_MAX) return nullptr;
     return std::realloc(old, size ? static_cast<size_t>(size) : 1);
 }

@@ -680,18 +680,24 @@ namespace {
 std::string gLogFolder;
 std::atomic_flag gLogFolderLock = ATOMIC_FLAG_INIT;
 
+// Held for a copy of the folder's name, which may throw: released however it ends.
+struct LogFolderGuard {
+    LogFolderGuard() {
+        while (gLogFolderLock.test_and_set(std::memory_order_acquire)) std::this_thread::yield();
+    }
+    ~LogFolderGuard() { gLogFolderLock.clear(std::memory_order_release); }
+};
+
 bool LogFolderKnown(std::string& folder) {
-    while (gLogFolderLock.test_and_set(std::memory_order_acquire)) std::this_thread::yield();
+    LogFolderGuard guard;
     folder = gLogFolder;
-    gLogFolderLock.clear(std::memory_order_release);
     return !folder.empty();
 }
 }  // namespace
 
 void SetDebugLogFolder(const std::string& folder) {
-    while (gLogFolderLock.test_and_set(std::memory_order_acquire)) std::this_thread::yield();
+    LogFolderGuard guard;
     gLogFolder = folder;
-    gLogFolderLock.clear(std::memory_order_release);
 }
 
 bool GetDebugLogFolder(std::string& path) {

