@@ -101,8 +101,13 @@ uint32_t RenderEffectsBand(void* raw) {
             break;
         }
         if (GetGlobalErrorCode() != RUN_OK || OsFlagIsSet(&RenderAbortFlag)) break;
-        // The strip comes into the image's own colour space.
-        ConvertColorOf(&band, working->profile, true);
+        // The strip comes into the image's own colour space; a strip that
+        // cannot be converted (no transform: memory) must not be composited
+        // as if it were.
+        if (!ConvertColorOf(&band, working->profile, true)) {
+            SetGlobalErrorCode(RUN_OUT_OF_MEMORY);  // the transform served the strips before: memory ran out
+            break;
+        }
         ImageRect area = IntersectImageRect(strip, working->imageRect);
         if (task->parameters.effectsOnly) {
             PixelValue black = {0, 0, 0, PIXEL_KEEP, PIXEL_KEEP};

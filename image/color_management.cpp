@@ -266,10 +266,15 @@ ColorProfile DeriveProfileWithGamma(ColorProfile profile, double gamma) {
     }
     gColor.profileBlocksUsed++;
 
+    // A copy with one of its curves left as it was is another colour space:
+    // it is not handed out.
+    bool written = true;
     if (IsGrayProfile(derived)) {
         cmsToneCurve* curve = NewToneCurve(gamma);
-        if (!curve || !cmsWriteTag(derived, cmsSigGrayTRCTag, curve))
+        if (!curve || !cmsWriteTag(derived, cmsSigGrayTRCTag, curve)) {
             ReportUnexpected(__LINE__, "Could not write new grayscale tone curve.");
+            written = false;
+        }
         if (curve) cmsFreeToneCurve(curve);
     } else {
         const struct {
@@ -282,9 +287,16 @@ ColorProfile DeriveProfileWithGamma(ColorProfile profile, double gamma) {
         };
         for (const auto& entry : curves) {
             cmsToneCurve* curve = NewToneCurve(gamma);
-            if (!curve || !cmsWriteTag(derived, entry.tag, curve)) ReportUnexpected(__LINE__, "%s", entry.failure);
+            if (!curve || !cmsWriteTag(derived, entry.tag, curve)) {
+                ReportUnexpected(__LINE__, "%s", entry.failure);
+                written = false;
+            }
             if (curve) cmsFreeToneCurve(curve);
         }
+    }
+    if (!written) {
+        CloseColorProfile(derived);
+        return nullptr;
     }
     return derived;
 }

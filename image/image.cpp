@@ -146,7 +146,14 @@ bool CreateImage(Image* image, const ImageRect& imageRect, const ImageRect& buff
     image->bufferHeight = static_cast<int64_t>(Extent(bufferRect.top, bufferRect.bottom));
     uint64_t w = static_cast<uint64_t>(image->bufferWidth), h = static_cast<uint64_t>(image->bufferHeight);
     uint64_t required = (h + 1) * static_cast<uint64_t>(image->bytesPerChannel) * w * 4;
-    if (!GrowTo(&image->pixels, required)) {
+    // An 8- or 16-bit image without gamma tables (none could be allocated)
+    // would read as black and take no writes: it is refused like an image
+    // without memory, rather than drawn into or read as nothing.
+    const bool tablesNeeded = mode == IMAGE_MODE_GRAY8 || mode == IMAGE_MODE_RGB8 || mode == IMAGE_MODE_GRAY16 ||
+                              mode == IMAGE_MODE_RGB16;
+    const bool tablesMissing = tablesNeeded && !(image->tables.forward8 && image->tables.forward16 &&
+                                                 image->tables.inverse8 && image->tables.inverse16);
+    if (tablesMissing || !GrowTo(&image->pixels, required)) {
         SetGlobalErrorCode(-108);
         DebugEvent(__LINE__, USER_MESSAGE)
             .Report(OS_MB_ICONERROR, "Error - Exiting Plug-in", "Could not allocate memory for an image.");

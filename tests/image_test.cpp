@@ -475,11 +475,15 @@ TEST_F(ImageTest, GammaSetsThatCannotBeAllocatedFallBackOrFail) {
     EXPECT_FALSE(GetGammaTables(1.8, &t));  // nothing to fall back on
     EXPECT_EQ(t.forward8, nullptr);
     EXPECT_EQ(GetGammaTableSetCount(), 0);
-    // An image without tables reads zeros instead of touching missing tables.
+    // An 8-bit image without tables is refused like an image without memory
+    // (it would read as black and take no writes); its accessors never touch
+    // the missing tables.
     images.emplace_back();
     Image* image = &images.back();
-    ASSERT_TRUE(CreateImage(image, kSmall, kSmall, IMAGE_MODE_RGB8, nullptr, false, false));
-    std::memset(image->pixels.pointer, 200, image->pixels.size);
+    ForceGlobalErrorCode(0);
+    EXPECT_FALSE(CreateImage(image, kSmall, kSmall, IMAGE_MODE_RGB8, nullptr, false, false));
+    EXPECT_EQ(GetGlobalErrorCode(), -108);
+    ForceGlobalErrorCode(0);
     PixelValue v = {1, 1, 1, 1, 1};
     image->InputImage(image, &v, 0, 0);
     EXPECT_EQ(v.c0, 0u);
