@@ -146,8 +146,16 @@ int32_t PrepareSectionBuffers(SectionRecord* record, int32_t index) {
     return CreateTermination(record) ? 0 : -1715;
 }
 
+// Signals an event when a thread body ends, however it ends: a waiting
+// thread must never wait for one that memory has stopped.
+struct SignalOnExit {
+    OsHandle event;
+    ~SignalOnExit() { OsSetEvent(event); }
+};
+
 uint32_t MeasureSectionPeak(void* raw) {
     auto* record = static_cast<SectionRecord*>(raw);
+    SignalOnExit signal{record->termination};
     const Image* image = record->source;
     uint32_t peak = 0;
     for (int32_t y = record->top; y < record->bottom; y++) {
@@ -184,6 +192,7 @@ constexpr int32_t SECTION_OVERLAP_ROWS = 48;
 
 uint32_t AnalyzeSection(void* raw) {
     auto* record = static_cast<SectionRecord*>(raw);
+    SignalOnExit signal{record->termination};
     Image* image = record->analysisImage;
     const int32_t first = std::max(image->imageRect.top, record->top - SECTION_OVERLAP_ROWS);
     const int32_t last = std::min(image->imageRect.bottom, record->bottom + SECTION_OVERLAP_ROWS);
@@ -277,8 +286,14 @@ int32_t EndWithError(int32_t code) {
 }
 
 uint32_t LightSourceAnalysisTask(void*) {
-    RunLightSourceAnalysis(gAnalysis.hostImage);
-    OsSetEvent(gAnalysis.completeEvent);
+    SignalOnExit signal{gAnalysis.completeEvent};
+    try {
+        RunLightSourceAnalysis(gAnalysis.hostImage);
+    } catch (...) {
+        // Memory ran out in the analysis: the run ends with its result, and
+        // the waiting user-interface thread is released.
+        EndWithError(RUN_OUT_OF_MEMORY);
+    }
     return 0;
 }
 
