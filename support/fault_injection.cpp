@@ -6,7 +6,7 @@
 namespace {
 std::atomic<int64_t> gCountdown{0};  // > 0: armed
 std::atomic<int64_t> gCounted{0};
-std::atomic<bool> gEnabled{true};
+std::atomic<bool> gEnabled{false};
 }  // namespace
 
 void EnableAllocationCounting(bool enabled) { gEnabled.store(enabled, std::memory_order_relaxed); }

@@ -13,5 +13,6 @@ bool AllocationShouldFail();
 // Allocations counted since the last arm (to size a walk).
 int64_t AllocationsCounted();
 // While off, allocations are neither counted nor failed (a test turns it on
-// only while the code under test runs). On by default.
+// only while the code under test runs). Off by default: production code
+// pays one relaxed load per allocation.
 void EnableAllocationCounting(bool enabled);

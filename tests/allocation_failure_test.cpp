@@ -128,7 +128,7 @@ protected:
     void SetUp() override {}
     void TearDown() override {
         ArmAllocationFailure(0);
-        EnableAllocationCounting(true);
+        EnableAllocationCounting(false);
         EXPECT_FALSE(gPlugin.initialised) << "a failed run left the plug-in's state up";
     }
 };
