@@ -1,5 +1,6 @@
 // The filter on a raster: rows into an engine image, the engine's analysis
-// and render, rows back with only the changed samples written.
+// and render, rows back from the engine's image (which holds every untouched
+// sample exactly; FITS raw values change only where a sample changed).
 #include "tools/raylume/filter_raster.h"
 
 #include <cmath>
