@@ -4,7 +4,11 @@ set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -O coff")
 set(RAYLUME_STATIC_LINK -static -static-libgcc -static-libstdc++)
 
 find_path(GLEW_INCLUDE_DIR GL/glew.h REQUIRED)
-find_library(GLEW_STATIC_LIBRARY NAMES glew32s REQUIRED)
+get_filename_component(GLEW_PREFIX ${GLEW_INCLUDE_DIR} DIRECTORY)
+set(GLEW_SOURCE ${GLEW_PREFIX}/share/glew/glew.c)
+if(NOT EXISTS ${GLEW_SOURCE})
+  message(FATAL_ERROR "${GLEW_SOURCE} is missing: run scripts/bootstrap.sh")
+endif()
 find_package(GTest REQUIRED)
 target_link_libraries(rlcore PUBLIC shell32 ole32 user32)
 
@@ -30,24 +34,49 @@ set(RAYLUME_RC_INCLUDES ${RAYLUME_NATIVE_TOOLS}/generated)
 
 configure_file(host/version.rc.in ${CMAKE_BINARY_DIR}/version.rc @ONLY)
 
+# The OpenGL layer, with GLEW compiled in so that every rendering context gets
+# its own function table (gl/glew_table.h); the table's members come from glew.h.
+set(RAYLUME_GL_GENERATED ${CMAKE_BINARY_DIR}/generated_gl)
+add_custom_command(
+  OUTPUT ${RAYLUME_GL_GENERATED}/glew_context_struct.h
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${RAYLUME_GL_GENERATED}
+  COMMAND ${CMAKE_COMMAND} -DGLEW_HEADER=${GLEW_INCLUDE_DIR}/GL/glew.h
+    -DOUTPUT=${RAYLUME_GL_GENERATED}/glew_context_struct.h -P ${CMAKE_SOURCE_DIR}/cmake/glew_table.cmake
+  DEPENDS ${GLEW_INCLUDE_DIR}/GL/glew.h ${CMAKE_SOURCE_DIR}/cmake/glew_table.cmake
+  COMMENT "Generating the per-context GLEW table")
+add_library(rlgl STATIC
+  ${GLEW_SOURCE}
+  ${RAYLUME_GL_GENERATED}/glew_context_struct.h
+  gl/gl_rules.cpp
+  gl/gl_check.cpp
+  gl/gl_context.cpp
+  gl/screen_bitmap.cpp
+  gl/drawing_settings.cpp
+  gl/glew_version.cpp
+)
+target_compile_definitions(rlgl PUBLIC GLEW_STATIC GLEW_NO_GLU)
+set_source_files_properties(${GLEW_SOURCE} PROPERTIES
+  COMPILE_DEFINITIONS "GLEW_INCLUDE=\"gl/glew_table.h\""
+  COMPILE_OPTIONS "-w")
+target_include_directories(rlgl SYSTEM PUBLIC ${GLEW_INCLUDE_DIR})
+target_include_directories(rlgl PUBLIC ${CMAKE_SOURCE_DIR} ${RAYLUME_GL_GENERATED})
+target_link_libraries(rlgl PUBLIC rlcore opengl32 gdi32 user32 advapi32)
+
 add_library(RaylumePro2 SHARED
   host/plugin_main.cpp
   host/plugin_state.cpp
   host/plugin_platform_win32.cpp
-  gl/glew_version.cpp
   ui/settings_menu_win32.cpp
   host/resources.rc
   image/color_resources.rc
 )
 add_dependencies(RaylumePro2 rlresources)
 set_target_properties(RaylumePro2 PROPERTIES PREFIX "" SUFFIX ".8bf" OUTPUT_NAME RaylumePro2)
-target_compile_definitions(RaylumePro2 PRIVATE GLEW_STATIC GLEW_NO_GLU)
-target_include_directories(RaylumePro2 SYSTEM PRIVATE ${GLEW_INCLUDE_DIR})
 set_source_files_properties(host/resources.rc PROPERTIES
   OBJECT_DEPENDS "${RAYLUME_GENERATED_RESOURCES};${CMAKE_BINARY_DIR}/version.rc")
 target_include_directories(RaylumePro2 PRIVATE ${RAYLUME_RESOURCE_DIR} ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}/host
   ${RAYLUME_RC_INCLUDES})
-target_link_libraries(RaylumePro2 PRIVATE rlhostcore rlcore rlhostabi ${GLEW_STATIC_LIBRARY} opengl32 gdi32 comctl32 comdlg32 ole32
+target_link_libraries(RaylumePro2 PRIVATE rlhostcore rlgl rlcore rlhostabi opengl32 gdi32 comctl32 comdlg32 ole32
   shell32 user32 ${RAYLUME_STATIC_LINK})
 target_link_options(RaylumePro2 PRIVATE -Wl,--kill-at)
 
@@ -137,3 +166,10 @@ add_test(NAME wine_raylume COMMAND ${CMAKE_COMMAND} -DRAYLUME=$<TARGET_FILE:rayl
   -DSTARFIELD=${RAYLUME_NATIVE_TOOLS}/starfield -DNATIVE_RAYLUME=${RAYLUME_NATIVE_TOOLS}/raylume
   -DWORK=${CMAKE_BINARY_DIR}/raylume-test -P ${CMAKE_SOURCE_DIR}/tests/win/raylume_wine_test.cmake)
 set_tests_properties(wine_raylume PROPERTIES TIMEOUT ${RAYLUME_WINE_TIMEOUT} CROSSCOMPILING_EMULATOR "")
+
+# The OpenGL layer on real contexts: window contexts on the virtual display,
+# bitmap contexts, the software path, shaders, texture sets.
+add_executable(rl_win_gl_tests tests/test_main.cpp tests/win/gl_context_test.cpp ${CMAKE_BINARY_DIR}/version.rc)
+target_link_libraries(rl_win_gl_tests PRIVATE rlgl rlcore GTest::gtest ${RAYLUME_STATIC_LINK})
+add_test(NAME wine_gl COMMAND rl_win_gl_tests)
+set_tests_properties(wine_gl PROPERTIES TIMEOUT ${RAYLUME_WINE_TIMEOUT})

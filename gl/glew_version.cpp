@@ -1,6 +1,6 @@
 #include "gl/glew_version.h"
 
-#include <GL/glew.h>
+#include "gl/glew_table.h"
 
 const char* GetGlewVersionText() {
     const GLubyte* text = glewGetString(GLEW_VERSION);

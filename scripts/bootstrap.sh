@@ -75,12 +75,16 @@ if [ ! -f "$MINGW_PREFIX/lib/liblcms2.a" ]; then
   mv "$MINGW_PREFIX/lib/liblcms2.a.tmp" "$MINGW_PREFIX/lib/liblcms2.a"
 fi
 
-if [ ! -f "$MINGW_PREFIX/lib/libglew32s.a" ]; then
+# The plug-in compiles glew.c itself (with its per-context function tables), so
+# the source is kept beside the library.
+if [ ! -f "$MINGW_PREFIX/lib/libglew32s.a" ] || [ ! -f "$MINGW_PREFIX/share/glew/glew.c" ]; then
   src="$(fetch_source glew)"
   echo "bootstrap: building GLEW for mingw from $(basename "$src")"
   obj="$DEPS/obj/glew"; rm -rf "$obj"; mkdir -p "$obj" "$MINGW_PREFIX/include/GL"
   $CC -O2 -DGLEW_STATIC -DGLEW_NO_GLU -I"$src/include" -c "$src/src/glew.c" -o "$obj/glew.o"
   cp "$src"/include/GL/*.h "$MINGW_PREFIX/include/GL/"
+  mkdir -p "$MINGW_PREFIX/share/glew"
+  cp "$src/src/glew.c" "$MINGW_PREFIX/share/glew/glew.c"
   $AR rcs "$MINGW_PREFIX/lib/libglew32s.a.tmp" "$obj/glew.o"
   mv "$MINGW_PREFIX/lib/libglew32s.a.tmp" "$MINGW_PREFIX/lib/libglew32s.a"
 fi

@@ -1,0 +1,3 @@
+#include <gtest/gtest.h>
+#include "gl/gl_rules.h"
+TEST(GLRules, Placeholder) { EXPECT_EQ(VendorClassOf("Mesa/X.org"), VENDOR_OTHER); }
