@@ -14,7 +14,7 @@ target_link_libraries(rlstarfield PUBLIC TIFF::TIFF)
 add_executable(starfield tools/starfield/starfield_main.cpp)
 target_link_libraries(starfield PRIVATE rlstarfield)
 
-add_executable(rl_tests ${RAYLUME_CORE_TEST_SOURCES} tests/starfield_test.cpp tests/gl_rules_test.cpp gl/gl_rules.cpp)
+add_executable(rl_tests ${RAYLUME_CORE_TEST_SOURCES} tests/starfield_test.cpp tests/gl_rules_test.cpp gl/gl_rules.cpp gl/half_float.cpp)
 target_link_libraries(rl_tests PRIVATE rlhostcore rlcore rlhostabi rlstarfield GTest::gtest)
 add_test(NAME native_core COMMAND rl_tests)
 

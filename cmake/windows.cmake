@@ -52,6 +52,9 @@ add_library(rlgl STATIC
   gl/gl_context.cpp
   gl/screen_bitmap.cpp
   gl/drawing_settings.cpp
+  gl/shader_programs.cpp
+  gl/texture_sets.cpp
+  gl/half_float.cpp
   gl/glew_version.cpp
 )
 target_compile_definitions(rlgl PUBLIC GLEW_STATIC GLEW_NO_GLU)
@@ -60,7 +63,7 @@ set_source_files_properties(${GLEW_SOURCE} PROPERTIES
   COMPILE_OPTIONS "-w")
 target_include_directories(rlgl SYSTEM PUBLIC ${GLEW_INCLUDE_DIR})
 target_include_directories(rlgl PUBLIC ${CMAKE_SOURCE_DIR} ${RAYLUME_GL_GENERATED})
-target_link_libraries(rlgl PUBLIC rlcore opengl32 gdi32 user32 advapi32)
+target_link_libraries(rlgl PUBLIC rlhostcore rlcore opengl32 gdi32 user32 advapi32)
 
 add_library(RaylumePro2 SHARED
   host/plugin_main.cpp
@@ -169,7 +172,8 @@ set_tests_properties(wine_raylume PROPERTIES TIMEOUT ${RAYLUME_WINE_TIMEOUT} CRO
 
 # The OpenGL layer on real contexts: window contexts on the virtual display,
 # bitmap contexts, the software path, shaders, texture sets.
-add_executable(rl_win_gl_tests tests/test_main.cpp tests/win/gl_context_test.cpp ${CMAKE_BINARY_DIR}/version.rc)
+add_executable(rl_win_gl_tests tests/test_main.cpp tests/win/gl_context_test.cpp
+  tests/win/gl_shader_test.cpp tests/win/gl_texture_set_test.cpp ${CMAKE_BINARY_DIR}/version.rc)
 target_link_libraries(rl_win_gl_tests PRIVATE rlgl rlcore GTest::gtest ${RAYLUME_STATIC_LINK})
 add_test(NAME wine_gl COMMAND rl_win_gl_tests)
 set_tests_properties(wine_gl PROPERTIES TIMEOUT ${RAYLUME_WINE_TIMEOUT})

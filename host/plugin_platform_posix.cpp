@@ -13,5 +13,6 @@ bool PlatformInitCommonControls() { return true; }
 void* PlatformLoadToolCursor() { return nullptr; }
 void* PlatformLoadSettingsMenu() { return nullptr; }
 void* PlatformLoadSplashBitmap() { return nullptr; }
+void PlatformLoadOpenGLSettings() {}
 void PlatformFreeResources() {}
 #endif

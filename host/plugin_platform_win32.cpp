@@ -7,6 +7,8 @@
 
 #include <cstring>
 
+#include "gl/drawing_settings.h"
+#include "gl/gl_context.h"
 #include "gl/glew_version.h"
 #include "host/plugin_state.h"
 #include "image/lcms_version.h"
@@ -85,6 +87,12 @@ void* PlatformLoadSplashBitmap() {
     return bitmap;
 }
 
+// The stored OpenGL setting and the graphics adapter, read at plug-in start.
+void PlatformLoadOpenGLSettings() {
+    LoadOpenGLDrawingSettings();
+    LogPrimaryGPU();
+}
+
 void PlatformFreeResources() {
     if (gPlugin.settingsMenu) DestroyMenu(static_cast<HMENU>(gPlugin.settingsMenu));
     gPlugin.settingsMenu = nullptr;
@@ -111,6 +119,7 @@ extern "C" __declspec(dllexport) void CALLBACK InstallConfiguration(HWND, HINSTA
     DebugEvent(__LINE__, TRACE_MESSAGE)
         .Report("Product version '%s', Little CMS %d, %s", commandLine ? commandLine : "", GetLittleCmsVersion(),
                 GetGlewVersionText());
+    ConfigureOpenGLInstallation(commandLine);
     CloseDebugLog();
 }
 #endif

@@ -109,6 +109,7 @@ bool StartCom() {
     gPlugin.productTitle = "Raylume Pro 2";
     gPlugin.settingsMenu = PlatformLoadSettingsMenu();
     gPlugin.splashBitmap = PlatformLoadSplashBitmap();
+    PlatformLoadOpenGLSettings();
     gPlugin.comInitialised = true;
     return true;
 }

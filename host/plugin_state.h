@@ -61,4 +61,5 @@ bool PlatformInitCommonControls();
 void* PlatformLoadToolCursor();
 void* PlatformLoadSettingsMenu();
 void* PlatformLoadSplashBitmap();
+void PlatformLoadOpenGLSettings();
 void PlatformFreeResources();

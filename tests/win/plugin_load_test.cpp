@@ -165,6 +165,8 @@ TEST_F(PluginModule, InstallConfigurationWritesAnInstallationLog) {
     DeleteLogs();
     auto install = reinterpret_cast<RundllEntry>(GetProcAddress(gModule, "InstallConfiguration"));
     ASSERT_NE(install, nullptr);
+    const char* key = "Software\\Corvane Software\\RaylumePro\\2.0\\OpenGLSettings";
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, key);
     char version[] = "2.0.0.0";
     install(nullptr, nullptr, version, SW_HIDE);
     std::string text = Narrow(ReadLogBytes());
@@ -173,6 +175,22 @@ TEST_F(PluginModule, InstallConfigurationWritesAnInstallationLog) {
     // Little CMS and GLEW are linked in and answer.
     EXPECT_NE(text.find("Product version '2.0.0.0', Little CMS 2"), std::string::npos) << text;
     EXPECT_NE(text.find(", 2.2"), std::string::npos) << text;
+    // It characterised the card on a hidden context and stored the result:
+    // an accelerated OpenGL 4.5 context of no listed vendor optimises for quality.
+    EXPECT_NE(text.find("Selected pixel format = "), std::string::npos) << text;
+    EXPECT_NE(text.find("OpenGL Implementation for Rendering Context 0x"), std::string::npos) << text;
+    HKEY settings = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &settings), ERROR_SUCCESS);
+    DWORD setting = 0, size = sizeof(setting);
+    EXPECT_EQ(RegQueryValueExA(settings, "OpenGLOptimizationSetting", nullptr, nullptr,
+                               reinterpret_cast<BYTE*>(&setting), &size), ERROR_SUCCESS);
+    EXPECT_EQ(setting, 1u);
+    char stored[64] = {};
+    size = sizeof(stored);
+    EXPECT_EQ(RegQueryValueExA(settings, "InstalledProductVersion", nullptr, nullptr,
+                               reinterpret_cast<BYTE*>(stored), &size), ERROR_SUCCESS);
+    EXPECT_STREQ(stored, "2.0.0.0");
+    RegCloseKey(settings);
 }
 
 int main(int argc, char** argv) {
