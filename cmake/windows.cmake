@@ -177,3 +177,24 @@ add_executable(rl_win_gl_tests tests/test_main.cpp tests/win/gl_context_test.cpp
 target_link_libraries(rl_win_gl_tests PRIVATE rlgl rlcore GTest::gtest ${RAYLUME_STATIC_LINK})
 add_test(NAME wine_gl COMMAND rl_win_gl_tests)
 set_tests_properties(wine_gl PROPERTIES TIMEOUT ${RAYLUME_WINE_TIMEOUT})
+
+# The preview: the background task, the OpenGL effect shapes, the scaled
+# display, and a headless harness that drives them for tests and tools.
+add_library(rlpreview STATIC
+  preview/background_task.cpp
+  preview/gl_shapes.cpp
+  preview/proxy_display.cpp
+  preview/preview_harness.cpp
+)
+target_link_libraries(rlpreview PUBLIC rlgl rlhostcore rlcore)
+add_executable(rl_win_preview_tests tests/test_main.cpp tests/win/background_task_test.cpp tests/win/preview_test.cpp
+  ${CMAKE_BINARY_DIR}/version.rc image/color_resources.rc)
+target_include_directories(rl_win_preview_tests PRIVATE ${RAYLUME_RC_INCLUDES})
+target_link_libraries(rl_win_preview_tests PRIVATE rlpreview rlstarfield GTest::gtest ${RAYLUME_STATIC_LINK})
+add_test(NAME wine_preview COMMAND rl_win_preview_tests)
+set_tests_properties(wine_preview PROPERTIES TIMEOUT ${RAYLUME_WINE_TIMEOUT})
+
+# The preview beside the final render for the documentation, and the preview benchmark.
+add_executable(rl_preview_tool tools/previewtool/preview_tool.cpp ${CMAKE_BINARY_DIR}/version.rc image/color_resources.rc)
+target_include_directories(rl_preview_tool PRIVATE ${RAYLUME_RC_INCLUDES})
+target_link_libraries(rl_preview_tool PRIVATE rlpreview rlraster rlstarfield ${RAYLUME_STATIC_LINK})

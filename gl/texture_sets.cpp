@@ -698,7 +698,11 @@ bool CreateHostImageTextureSet(const RECT& visible, POINT scroll, double zoom) {
 }
 
 bool CreateEffectsTextureSet(const RECT& visible, POINT scroll, double zoom) {
-    const int32_t width = visible.right - visible.left, height = visible.bottom - visible.top;
+    // The frame buffer object is as large as the viewport, so that window
+    // rows land on the same frame-buffer rows as on screen.
+    GLint viewport[4] = {0, 0, 0, 0};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    const int32_t width = std::max<int32_t>(viewport[2], visible.right), height = std::max<int32_t>(viewport[3], visible.bottom);
     if (gEffectsSet.frameBuffer && !AttachFBOWithRenderBuffer(&gEffectsSet, width, height)) return false;
     glPushAttrib(GL_ALL_ATTRIB_BITS);
     glMatrixMode(GL_MODELVIEW);

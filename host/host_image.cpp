@@ -347,8 +347,10 @@ bool GetHostProxyImageInfo(Image** level, double* sx, double* sy) {
         return false;
     }
     int chosen = HOST_PROXY_LEVELS - 1;
+    // A level whose factors equal the request serves it: at 100 % the
+    // preview shows the full-resolution level, not half of it enlarged.
     for (int l = 0; l < HOST_PROXY_LEVELS - 1; l++) {
-        if (*sx > gHost.scaleX[l] || *sy > gHost.scaleY[l]) {
+        if (*sx >= gHost.scaleX[l] || *sy >= gHost.scaleY[l]) {
             chosen = l;
             break;
         }

@@ -34,4 +34,6 @@ echo "== before and after: docs/sample-before-after.png"
 mkdir -p docs
 build/native/rl_side_by_side "$SAMPLE/starfield.tif" "$SAMPLE/starfield-raylume.tif" docs/sample-before-after.png \
   --crop 226,360,480,360
+echo "== the dialog's preview (drawn through OpenGL by its background task) beside the final render: docs/preview-vs-final.png"
+wine build/mingw/rl_preview_tool.exe shot docs/preview-vs-final.png
 echo "== results: $SAMPLE/starfield-windows.ppm, $SAMPLE/starfield-raylume.{tif,fits,ppm}"

@@ -180,12 +180,18 @@ TEST(HostPyramid, SixteenLevelsHalvingWithTheirScalesAndTheLevelChoice) {
     ASSERT_TRUE(BuildHostProxyPyramid(nullptr, false));
     EXPECT_EQ(gNotifications.back(), 16);  // already complete
 
-    // A request above 1.0 gives level 0; 0.3 gives the first level below it (0.25).
+    // A request of 1.0 or above gives level 0; 0.3 gives the first level below it (0.25).
     sx = 1.5;
     sy = 0.1;
     ASSERT_TRUE(GetHostProxyImageInfo(&level, &sx, &sy));
     EXPECT_EQ(level->width, 300);
     EXPECT_EQ(sx, 1.0);
+    sx = sy = 1.0;  // 100 %: the full-resolution level, pixel for pixel
+    ASSERT_TRUE(GetHostProxyImageInfo(&level, &sx, &sy));
+    EXPECT_EQ(level->width, 300);
+    sx = sy = 0.5;
+    ASSERT_TRUE(GetHostProxyImageInfo(&level, &sx, &sy));
+    EXPECT_EQ(level->width, 150);
     sx = sy = 0.3;
     ASSERT_TRUE(GetHostProxyImageInfo(&level, &sx, &sy));
     EXPECT_EQ(level->width, 75);
