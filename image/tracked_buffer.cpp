@@ -30,10 +30,10 @@ void* Allocate(uint64_t size) {
     return std::malloc(size ? static_cast<size_t>(size) : 1);
 }
 
-void* Reallocate(void* old, uint64_t size) {
+void* Reallocate(void* old, uint64_t oldSize, uint64_t size) {
     if ((gFailAtOrAbove && size >= gFailAtOrAbove) || AllocationShouldFail()) return nullptr;
     if (size > SIZE_MAX) return nullptr;
-    return std::realloc(old, size ? static_cast<size_t>(size) : 1);
+    return OsReallocate(old, static_cast<size_t>(oldSize), static_cast<size_t>(size));
 }
 
 }  // namespace
@@ -79,7 +79,7 @@ int ReallocateBuffer(uint64_t size, TrackedBuffer* buffer) {
 int ReallocateBufferPreserveContents(uint64_t size, TrackedBuffer* buffer) {
     if (!buffer) return -108;
     uint64_t previous = buffer->size;
-    void* grown = Reallocate(buffer->pointer, size);
+    void* grown = Reallocate(buffer->pointer, previous, size);
     if (!grown) {
         Lock();
         uint64_t current = gCurrentUsage, peak = gPeakUsage;

@@ -195,3 +195,11 @@ bool OsPeekPostedMessage(OsWindow window, OsPostedMessage* message);
 // The product version of the module holding this code: from its version
 // resource on Windows; compiled in natively. False when it cannot be read.
 bool OsGetModuleProductVersion(uint16_t parts[4], std::string* failure);
+
+// ---- memory ----
+// Resizes a heap block (malloc family) keeping min(oldSize, newSize) bytes.
+// Null on failure, the old block untouched. Windows' heap copies a moved
+// block with the system library's byte-by-byte copy under some runtimes;
+// this copies large blocks itself.
+void* OsReallocate(void* old, size_t oldSize, size_t newSize);
+
