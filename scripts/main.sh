@@ -34,6 +34,22 @@ echo "== before and after: docs/sample-before-after.png"
 mkdir -p docs
 build/native/rl_side_by_side "$SAMPLE/starfield.tif" "$SAMPLE/starfield-raylume.tif" docs/sample-before-after.png \
   --crop 226,360,480,360
+echo "== the presets on the sample (factory, Natural, Cross45, SixPoint): docs/presets.png"
+for preset in Natural Cross45 SixPoint; do
+  build/native/raylume "$SAMPLE/starfield.tif" "$SAMPLE/starfield-$preset.tif" --preset "$preset" --quiet
+done
+build/native/rl_side_by_side "$SAMPLE/starfield-raylume.tif" "$SAMPLE/starfield-Natural.tif" \
+  "$SAMPLE/starfield-Cross45.tif" "$SAMPLE/starfield-SixPoint.tif" docs/presets.png --crop 226,360,300,240
+echo "== a stretched deep field with galaxies: as it is, at factory settings, with --stars-only: docs/stars-only.png"
+build/native/starfield --seed 1 --width 1200 --height 900 --stars 1400 --profile moffat --alpha 1.8:2.2 \
+  --peak 0.05:3 --galaxies 150 --galaxy-peak 0.1:0.8 --galaxy-radius 2:10 --seeing 0.9 --separation 12 \
+  --noise 0.003 --sky 0.01 --nebulae 1 --margin 8 --gamma 3 \
+  -o "$SAMPLE/deepfield.tif" --csv "$SAMPLE/deepfield-stars.csv" --galaxy-csv "$SAMPLE/deepfield-galaxies.csv"
+build/native/raylume "$SAMPLE/deepfield.tif" "$SAMPLE/deepfield-raylume.tif" --quiet
+build/native/raylume "$SAMPLE/deepfield.tif" "$SAMPLE/deepfield-stars-only.tif" --stars-only \
+  --stars-csv "$SAMPLE/deepfield-light-sources.csv"
+build/native/rl_side_by_side "$SAMPLE/deepfield.tif" "$SAMPLE/deepfield-raylume.tif" \
+  "$SAMPLE/deepfield-stars-only.tif" docs/stars-only.png --crop 160,520,360,270
 echo "== the dialog's preview (drawn through OpenGL by its background task) beside the final render: docs/preview-vs-final.png"
 wine build/mingw/rl_preview_tool.exe shot docs/preview-vs-final.png
 echo "== results: $SAMPLE/starfield-windows.ppm, $SAMPLE/starfield-raylume.{tif,fits,ppm}"

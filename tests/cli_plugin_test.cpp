@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "analysis/light_source_edits.h"
 #include "host/host_abi.h"
 #include "host/plugin_state.h"
 #include "host/scripting.h"
@@ -65,5 +66,95 @@ TEST(ToolAndPlugIn, TheToolPaintsWhatThePlugInPaints) {
     }
 }
 
+// The table's own edits, made by index where the tool picks by position.
+struct TableEdits {
+    int32_t hide, show;
+};
+void EditTable(void* context, LightSourceList* table) {
+    const auto* edits = static_cast<const TableEdits*>(context);
+    HideLightSource(table, static_cast<uint32_t>(edits->hide));
+    ShowLightSource(table, static_cast<uint32_t>(edits->show));
+}
+
+// The catalogue entry within 0.75 pixels of a true star, or -1.
+int32_t EntryAt(const std::vector<CatalogueEntry>& catalogue, const StarfieldStar& star) {
+    for (size_t i = 0; i < catalogue.size(); i++) {
+        const LightSource& s = catalogue[i].source;
+        if (std::hypot(s.x + s.xQuarter / 4.0 - star.x, s.y + s.yQuarter / 4.0 - star.y) <= 0.75)
+            return static_cast<int32_t>(i);
+    }
+    return -1;
+}
+
+// --hide and --show at true stars' positions change those two stars and no
+// other, and give the picture and catalogue of a run whose table was edited
+// by index, as the preview's tools edit it.
+TEST(ToolEdits, PickingStarsByPositionEqualsEditingTheTable) {
+    std::vector<StarfieldStar> stars;
+    const Raster field = Field(240, 160, 3, false, 16, 21, 30, &stars);
+    Raster plain = field;
+    ForceGlobalErrorCode(0);
+    const FilterOutcome before = FilterRaster(&plain, FACTORY_PARAMETERS, nullptr);
+    ASSERT_EQ(before.result, 0);
+    // The brightest true star with effects, and a true star left without.
+    int32_t hide = -1, show = -1;
+    const StarfieldStar* hidden = nullptr;
+    const StarfieldStar* shown = nullptr;
+    for (const StarfieldStar& star : stars) {
+        const int32_t entry = EntryAt(before.catalogue, star);
+        if (entry < 0) continue;
+        const CatalogueEntry& listed = before.catalogue[entry];
+        if (listed.selected && (hide < 0 || entry < hide)) {
+            hide = entry;
+            hidden = &star;
+        }
+        if (!listed.selected && listed.source.state == LIGHT_SOURCE_AUTO && show < 0) {
+            show = entry;
+            shown = &star;
+        }
+    }
+    ASSERT_GE(hide, 0);
+    ASSERT_GE(show, 0);
+
+    LightSourceChoices picks;
+    picks.picks = {{hidden->x + 0.3, hidden->y - 0.2, 20.0, LIGHT_SOURCE_OP_HIDE},
+                   {shown->x, shown->y, 20.0, LIGHT_SOURCE_OP_SHOW}};
+    Raster picked = field;
+    ForceGlobalErrorCode(0);
+    const FilterOutcome byPosition = FilterRaster(&picked, FACTORY_PARAMETERS, nullptr, &picks);
+    ASSERT_EQ(byPosition.result, 0);
+    EXPECT_EQ(byPosition.picked, (std::vector<int32_t>{hide, show}));
+
+    TableEdits edits = {hide, show};
+    LightSourceChoices table;
+    table.edit = EditTable;
+    table.editContext = &edits;
+    Raster edited = field;
+    ForceGlobalErrorCode(0);
+    const FilterOutcome byIndex = FilterRaster(&edited, FACTORY_PARAMETERS, nullptr, &table);
+    ASSERT_EQ(byIndex.result, 0);
+
+    EXPECT_TRUE(picked.samples == edited.samples);
+    EXPECT_FALSE(picked.samples == plain.samples);
+    ASSERT_EQ(byPosition.catalogue.size(), before.catalogue.size());
+    ASSERT_EQ(byIndex.catalogue.size(), before.catalogue.size());
+    for (size_t i = 0; i < before.catalogue.size(); i++) {
+        const CatalogueEntry& was = before.catalogue[i];
+        const CatalogueEntry& now = byPosition.catalogue[i];
+        EXPECT_EQ(now.source.state, byIndex.catalogue[i].source.state) << i;
+        EXPECT_EQ(now.selected, byIndex.catalogue[i].selected) << i;
+        EXPECT_EQ(now.intensity, byIndex.catalogue[i].intensity) << i;
+        if (static_cast<int32_t>(i) == hide) {
+            EXPECT_EQ(now.source.state, LIGHT_SOURCE_HIDDEN);
+            EXPECT_FALSE(now.selected);
+        } else if (static_cast<int32_t>(i) == show) {
+            EXPECT_EQ(now.source.state, LIGHT_SOURCE_SHOWN);
+            EXPECT_TRUE(now.selected);
+        } else {
+            EXPECT_EQ(now.source.state, was.source.state) << i;
+            EXPECT_EQ(now.selected, was.selected) << i;
+        }
+    }
+}
 
 }  // namespace

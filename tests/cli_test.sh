@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # End-to-end runs of raylume as a user types them: files of every kind in and
-# out, the catalogue, settings saved and reloaded, several inputs, and every
-# refusal with its exit code. Ctrl+C leaves no output.
+# out, the catalogue, settings saved and reloaded, presets, stars only and
+# single stars hidden or shown, several inputs, and every refusal with its
+# exit code. Ctrl+C leaves no output.
 #   tests/cli_test.sh STARFIELD RAYLUME WORKDIR
 set -uo pipefail
 STARFIELD="$1"
 RAYLUME="$2"
 DIR="$3/cli"
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 rm -rf "$DIR"
 mkdir -p "$DIR/out"
 failures=0
@@ -39,14 +41,75 @@ expect 0 "" "$RAYLUME" "$DIR/in.tif" "$DIR/out.tif" --quantity 80 --angle 15 --n
   --save-settings "$DIR/chosen.rlp" --stars-csv "$DIR/stars.csv" --stars-json "$DIR/stars.json" --quiet
 [ "$(stat -c %s "$DIR/chosen.rlp" 2>/dev/null)" = 255 ] || fail "a parameter file is 255 bytes"
 same "$DIR/in.tif" "$DIR/out.tif" && fail "the filter drew nothing on a field of bright stars"
-head -n 1 "$DIR/stars.csv" | grep -q '^index,x,y,diameter,brightness,red,green,blue,state,selected,intensity$' ||
+head -n 1 "$DIR/stars.csv" |
+  grep -q '^index,x,y,diameter,brightness,red,green,blue,state,selected,intensity,size,ellipticity,concentration,relative_size,saturated,extended$' ||
   fail "the catalogue's header: $(head -n 1 "$DIR/stars.csv")"
 [ "$(wc -l <"$DIR/stars.csv")" -gt 5 ] || fail "the catalogue lists the stars"
 grep -q '"sources": \[' "$DIR/stars.json" || fail "the JSON catalogue"
+grep -q '"relative_size": [0-9.]*, "saturated": [a-z]*, "extended": [a-z]*}' "$DIR/stars.json" ||
+  fail "the JSON catalogue lists the shape measures"
 
 # The saved settings give the same picture.
 expect 0 "" "$RAYLUME" "$DIR/in.tif" "$DIR/again.tif" --load-settings "$DIR/chosen.rlp" --quiet
 same "$DIR/out.tif" "$DIR/again.tif" || fail "loading the saved settings gave another picture"
+
+# Presets: each file holds the values the README's table lists for it, is
+# found by name in any case or by path, and later options override it.
+for preset in Natural Cross45 SixPoint; do
+  values="$(grep "^| \`$preset\` |" "$ROOT/README.md" | cut -d'`' -f4)"
+  [ -n "$values" ] || fail "the README lists no values for the preset $preset"
+  # shellcheck disable=SC2086
+  expect 0 "" "$RAYLUME" $values --save-settings "$DIR/documented-$preset.rlp"
+  expect 0 "" "$RAYLUME" --preset "$(echo "$preset" | tr '[:upper:]' '[:lower:]')" --save-settings "$DIR/loaded-$preset.rlp"
+  same "$ROOT/presets/$preset.rlp" "$DIR/documented-$preset.rlp" || fail "presets/$preset.rlp holds other values than the README's"
+  same "$ROOT/presets/$preset.rlp" "$DIR/loaded-$preset.rlp" || fail "--preset $preset loads other values"
+done
+expect 0 "" "$RAYLUME" "$DIR/in.tif" "$DIR/natural.tif" --preset "$ROOT/presets/Natural.rlp" --quiet
+expect 0 "" "$RAYLUME" "$DIR/in.tif" "$DIR/natural-again.tif" $(grep '^| `Natural` |' "$ROOT/README.md" | cut -d'`' -f4) --quiet
+same "$DIR/natural.tif" "$DIR/natural-again.tif" || fail "--preset PATH gave another picture than its values"
+expect 0 "" "$RAYLUME" --preset Cross45 --angle 10 --save-settings "$DIR/turned.rlp"
+same "$DIR/turned.rlp" "$ROOT/presets/Cross45.rlp" && fail "an option after --preset did not override it"
+expect 2 "no preset named 'Sparkly' (there are " "$RAYLUME" "$DIR/in.tif" "$DIR/x.tif" --preset Sparkly
+
+# A stretched deep field with galaxies: --stars-only hides what the shape rule
+# calls extended, and nothing else; hiding the same rows through a hide file
+# gives the same picture.
+"$STARFIELD" --seed 3 --width 480 --height 360 --stars 220 --profile moffat --alpha 1.8:2.2 --peak 0.05:3 \
+  --galaxies 30 --galaxy-peak 0.1:0.8 --galaxy-radius 2:10 --seeing 0.9 --separation 12 --noise 0.004 \
+  --sky 0.02 --margin 8 --gamma 3 -o "$DIR/deep.tif" --csv "$DIR/deep-truth.csv" >/dev/null || fail "starfield --galaxies"
+expect 0 "" "$RAYLUME" "$DIR/deep.tif" "$DIR/deep-factory.tif" --stars-csv "$DIR/deep-factory.csv" --quiet
+expect 0 "hidden as extended" "$RAYLUME" "$DIR/deep.tif" "$DIR/deep-stars.tif" --stars-only --stars-csv "$DIR/deep-stars.csv"
+same "$DIR/deep-factory.tif" "$DIR/deep-stars.tif" && fail "--stars-only changed nothing on a field with galaxies"
+# state is column 9, selected 10, extended the last.
+[ "$(awk -F, 'NR > 1 && $NF == 1 && $10 == 1' "$DIR/deep-factory.csv" | wc -l)" -gt 0 ] ||
+  fail "no extended source got effects at factory settings"
+awk -F, 'NR > 1 && (($NF == 1) != ($9 == "hidden"))' "$DIR/deep-stars.csv" | grep -q . &&
+  fail "--stars-only hid other sources than the extended ones: $(awk -F, 'NR > 1 && (($NF == 1) != ($9 == "hidden"))' "$DIR/deep-stars.csv" | head -n 3)"
+awk -F, 'NR == 1 || $NF == 1' "$DIR/deep-factory.csv" >"$DIR/extended.csv"
+expect 0 "" "$RAYLUME" "$DIR/deep.tif" "$DIR/deep-hidden.tif" --hide-file "$DIR/extended.csv" --quiet
+same "$DIR/deep-stars.tif" "$DIR/deep-hidden.tif" || fail "hiding the extended rows by file differs from --stars-only"
+
+# --hide at a true star with effects hides that one source and no other;
+# --show gives it back its effects; a point with nothing in reach is noted.
+star="$(awk -F, 'NR == FNR { if (FNR > 1 && $10 == 1) { x[FNR] = $2; y[FNR] = $3 } next }
+  FNR > 1 { for (i in x) if (($2 - x[i]) ^ 2 + ($3 - y[i]) ^ 2 < 0.5) { print $2 "," $3; exit } }' \
+  "$DIR/deep-factory.csv" "$DIR/deep-truth.csv")"
+[ -n "$star" ] || fail "no true star with effects on the deep field"
+expect 0 "" "$RAYLUME" "$DIR/deep.tif" "$DIR/deep-one.tif" --hide "$star" --stars-csv "$DIR/deep-one.csv" --quiet
+changed="$(paste -d'|' <(cut -d, -f9,10 "$DIR/deep-factory.csv") <(cut -d, -f9,10 "$DIR/deep-one.csv") | awk -F'|' '$1 != $2')"
+[ "$changed" = "auto,1|hidden,0" ] || fail "--hide $star changed '$changed', not one source from auto to hidden"
+same "$DIR/deep-factory.tif" "$DIR/deep-one.tif" && fail "--hide $star left the picture as it was"
+expect 0 "" "$RAYLUME" "$DIR/deep.tif" "$DIR/deep-back.tif" --hide "$star" --show "$star,3" \
+  --stars-csv "$DIR/deep-back.csv" --quiet
+[ "$(awk -F, 'NR > 1 && $9 == "shown"' "$DIR/deep-back.csv" | wc -l)" = 1 ] || fail "--show after --hide shows the star"
+expect 0 "no light source in reach" "$RAYLUME" "$DIR/deep.tif" "$DIR/deep-none.tif" --hide 2,2,0.5
+same "$DIR/deep-factory.tif" "$DIR/deep-none.tif" || fail "a --hide that reached nothing changed the picture"
+expect 2 "takes X,Y or X,Y,R" "$RAYLUME" "$DIR/deep.tif" "$DIR/x.tif" --show 10
+expect 2 "takes X,Y or X,Y,R" "$RAYLUME" "$DIR/deep.tif" "$DIR/x.tif" --hide 10,20,-1
+echo "a,b" >"$DIR/nocolumns.csv"
+expect 2 "naming an x and a y column" "$RAYLUME" "$DIR/deep.tif" "$DIR/x.tif" --hide-file "$DIR/nocolumns.csv"
+printf 'x,y\n10,twenty\n' >"$DIR/badrow.csv"
+expect 2 "line 2 of the hide file" "$RAYLUME" "$DIR/deep.tif" "$DIR/x.tif" --hide-file "$DIR/badrow.csv"
 
 # Lossless conversion between formats when nothing is drawn; the extension chooses.
 none=(--intensity 0 --secondary-spike-intensity 0 --soft-flare-intensity 0 --ring-flare-intensity 0 --quiet)
@@ -132,4 +195,4 @@ if [ "$failures" != 0 ]; then
   echo "raylume: $failures failure(s)" >&2
   exit 1
 fi
-echo "raylume: formats, catalogue, settings, several inputs, refusals and Ctrl+C behave"
+echo "raylume: formats, catalogue, settings, presets, stars only, hide and show, several inputs, refusals and Ctrl+C behave"

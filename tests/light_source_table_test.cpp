@@ -1,11 +1,13 @@
 // The light source table: duplicates, growth, merging, rescaling,
-// finalisation, sort orders and the table text lines.
+// finalisation, sort orders, the table text lines and the tools' edits.
 #include <gtest/gtest.h>
 
 #include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "analysis/light_source_edits.h"
 #include "analysis/light_source_table.h"
 #include "image/fixed_point.h"
 #include "image/tracked_buffer.h"
@@ -653,4 +655,76 @@ TEST(LightSourceStates, HideShowAndRestoreBumpTheChangeCount) {
     EXPECT_EQ(5u, GetLightSourceChangeCount(table.get()));
     HideLightSource(table.get(), 7);  // no such record
     EXPECT_EQ(5u, GetLightSourceChangeCount(table.get()));
+}
+
+namespace {
+
+// A record at a quarter-pixel centre.
+LightSource At(int32_t x, int32_t xq, int32_t y, int32_t yq, int32_t state = LIGHT_SOURCE_AUTO) {
+    LightSource r = Record(x, y, 1.0f, state);
+    r.xQuarter = xq;
+    r.yQuarter = yq;
+    return r;
+}
+
+}  // namespace
+
+// Distances in quarter pixels from the table's quarter centres: a source 10
+// and one 13.5 pixels across, one hidden below the first.
+TEST(LightSourceEdits, PicksTheNearestSourceTheToolCanChangeWithinTheRadius) {
+    ScopedList table;
+    Fill(table.get(), {At(10, 0, 10, 0), At(13, 2, 10, 0), At(10, 0, 20, 0, LIGHT_SOURCE_HIDDEN)});
+    // One pixel right of the first: 4 quarters from it, 10 from the second;
+    // a distance equal to the radius lies outside it.
+    EXPECT_EQ(0, NearestLightSource(table.get(), 11.0, 10.0, 5, LIGHT_SOURCE_OP_HIDE));
+    EXPECT_EQ(-1, NearestLightSource(table.get(), 11.0, 10.0, 4, LIGHT_SOURCE_OP_HIDE));
+    EXPECT_EQ(1, NearestLightSource(table.get(), 12.0, 10.0, 400, LIGHT_SOURCE_OP_HIDE));  // 6 against 8
+    EXPECT_EQ(1, NearestLightSource(table.get(), 13.5, 10.25, 2, LIGHT_SOURCE_OP_HIDE));  // a quarter below it
+    // Half-way (7 quarters from each): the first in table order.
+    EXPECT_EQ(0, NearestLightSource(table.get(), 11.75, 10.0, 8, LIGHT_SOURCE_OP_SHOW));
+    std::swap(table[0], table[1]);
+    EXPECT_EQ(0, NearestLightSource(table.get(), 11.75, 10.0, 8, LIGHT_SOURCE_OP_SHOW));
+    std::swap(table[0], table[1]);
+    // Hiding and showing consider every source, so the hidden source nearest
+    // (10, 19) is picked by both (hiding it again then changes nothing);
+    // revealing takes only hidden sources, undoing a show only shown ones.
+    EXPECT_EQ(2, NearestLightSource(table.get(), 10.0, 19.0, 400, LIGHT_SOURCE_OP_HIDE));
+    EXPECT_FALSE(ApplyLightSourceOperation(table.get(), 2, LIGHT_SOURCE_OP_HIDE));
+    EXPECT_EQ(2, NearestLightSource(table.get(), 10.0, 19.0, 400, LIGHT_SOURCE_OP_REVEAL));
+    EXPECT_EQ(2, NearestLightSource(table.get(), 10.0, 19.0, 400, LIGHT_SOURCE_OP_SHOW));
+    EXPECT_EQ(-1, NearestLightSource(table.get(), 10.0, 19.0, 400, LIGHT_SOURCE_OP_UNDO_SHOW));
+    EXPECT_EQ(-1, NearestLightSource(table.get(), 10.0, 19.0, -1, LIGHT_SOURCE_OP_SHOW));
+    EXPECT_EQ(-1, NearestLightSource(table.get(), 10.0, 19.0, 400, 9));
+    EXPECT_EQ(0u, GetLightSourceChangeCount(table.get()));  // looking changes nothing
+}
+
+// Each tool's second use undoes its first; an operation that does not apply
+// to the source's state changes nothing, not even the change count.
+TEST(LightSourceEdits, OperationsUndoEachOtherAndRefuseWhatTheyCannotChange) {
+    ScopedList table;
+    Fill(table.get(), {At(10, 0, 10, 0), At(30, 0, 10, 0, LIGHT_SOURCE_HIDDEN)});
+    EXPECT_FALSE(ApplyLightSourceOperation(table.get(), 0, LIGHT_SOURCE_OP_REVEAL));
+    EXPECT_FALSE(ApplyLightSourceOperation(table.get(), 0, LIGHT_SOURCE_OP_UNDO_SHOW));
+    EXPECT_FALSE(ApplyLightSourceOperation(table.get(), 2, LIGHT_SOURCE_OP_HIDE));
+    EXPECT_FALSE(ApplyLightSourceOperation(table.get(), 0, 4));
+    EXPECT_EQ(0u, GetLightSourceChangeCount(table.get()));
+
+    ASSERT_TRUE(ApplyLightSourceOperation(table.get(), 0, LIGHT_SOURCE_OP_HIDE));
+    EXPECT_EQ(LIGHT_SOURCE_HIDDEN, table[0].state);
+    EXPECT_FALSE(ApplyLightSourceOperation(table.get(), 0, LIGHT_SOURCE_OP_HIDE));
+    ASSERT_TRUE(ApplyLightSourceOperation(table.get(), 0, LIGHT_SOURCE_OP_REVEAL));
+    EXPECT_EQ(LIGHT_SOURCE_AUTO, table[0].state);
+    ASSERT_TRUE(ApplyLightSourceOperation(table.get(), 0, LIGHT_SOURCE_OP_SHOW));
+    EXPECT_EQ(LIGHT_SOURCE_SHOWN, table[0].state);
+    ASSERT_TRUE(ApplyLightSourceOperation(table.get(), 0, LIGHT_SOURCE_OP_UNDO_SHOW));
+    EXPECT_EQ(LIGHT_SOURCE_AUTO, table[0].state);
+    EXPECT_EQ(4u, GetLightSourceChangeCount(table.get()));
+
+    // A source the analysis hid, shown and then un-shown, is hidden again.
+    EXPECT_EQ(1, EditNearestLightSource(table.get(), 29.0, 10.0, 8, LIGHT_SOURCE_OP_SHOW));
+    EXPECT_EQ(LIGHT_SOURCE_SHOWN, table[1].state);
+    EXPECT_EQ(1, EditNearestLightSource(table.get(), 29.0, 10.0, 8, LIGHT_SOURCE_OP_UNDO_SHOW));
+    EXPECT_EQ(LIGHT_SOURCE_HIDDEN, table[1].state);
+    EXPECT_EQ(-1, EditNearestLightSource(table.get(), 29.0, 10.0, 3, LIGHT_SOURCE_OP_REVEAL));
+    EXPECT_EQ(6u, GetLightSourceChangeCount(table.get()));
 }

@@ -14,14 +14,16 @@
 #include "tools/raylume/raster.h"
 #include "tools/starfield/starfield.h"
 
-// A star field of the given shape: sky, a few stars, noise (and some
-// over-range and non-finite values in float rasters).
-inline Raster Field(int32_t width, int32_t height, int32_t colours, bool alpha, int32_t depth, uint32_t seed) {
+// A star field of the given shape: sky, a few stars (`count`, listed in
+// `truth` when given), noise (and some over-range and non-finite values in
+// float rasters).
+inline Raster Field(int32_t width, int32_t height, int32_t colours, bool alpha, int32_t depth, uint32_t seed,
+                    int32_t count = 12, std::vector<StarfieldStar>* truth = nullptr) {
     StarfieldOptions options;
     options.seed = seed;
     options.width = width;
     options.height = height;
-    options.starCount = 12;
+    options.starCount = count;
     options.minPeak = 0.3;
     options.maxPeak = 1.5;
     options.minSigma = 1.0;
@@ -33,6 +35,7 @@ inline Raster Field(int32_t width, int32_t height, int32_t colours, bool alpha, 
     std::vector<StarfieldStar> stars;
     std::string error;
     EXPECT_TRUE(CreateStarfield(options, &field, &stars, &error)) << error;
+    if (truth) *truth = stars;
     Raster r;
     r.width = width;
     r.height = height;

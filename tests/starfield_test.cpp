@@ -326,6 +326,110 @@ TEST(Starfield, SeparationKeepsStarsApart) {
             EXPECT_GE(std::hypot(stars[i].x - stars[j].x, stars[i].y - stars[j].y), 15.0);
 }
 
+// A lone galaxy's brightest pixel is its peak and its pixels sum to its
+// flux; its second moments lie along its angle with about its axis ratio,
+// widened by the seeing, which no galaxy can be narrower than.
+TEST(Starfield, GalaxiesHaveTheirPeakFluxOrientationAndSeeing) {
+    StarfieldOptions o;
+    o.width = o.height = 200;
+    o.starCount = 0;
+    o.galaxyCount = 1;
+    o.margin = 95;
+    o.colorMode = STARFIELD_COLOR_FIXED;
+    o.minGalaxyPeak = o.maxGalaxyPeak = 0.5;
+    o.minGalaxyRadius = o.maxGalaxyRadius = 6.0;
+    o.minSersicIndex = o.maxSersicIndex = 1.0;
+    o.maxEllipticity = 0.6;
+    o.galaxySeeing = 1.2;
+    for (uint64_t seed = 1; seed <= 4; ++seed) {
+        o.seed = seed;
+        StarfieldImage image;
+        std::vector<StarfieldStar> stars;
+        std::vector<StarfieldGalaxy> galaxies;
+        std::string error;
+        ASSERT_TRUE(CreateStarfield(o, &image, &stars, &error, &galaxies)) << error;
+        ASSERT_EQ(1u, galaxies.size());
+        const StarfieldGalaxy& g = galaxies[0];
+        double top = 0, sum = 0, mx = 0, my = 0;
+        for (int32_t y = 0; y < image.height; ++y)
+            for (int32_t x = 0; x < image.width; ++x) {
+                const double v = image.Pixel(x, y)[1];
+                top = std::max(top, v);
+                sum += v;
+                mx += v * x;
+                my += v * y;
+            }
+        EXPECT_NEAR(g.peak, top, 1e-6);
+        EXPECT_NEAR(g.flux, sum, g.flux * 1e-5);
+        mx /= sum;
+        my /= sum;
+        EXPECT_NEAR(g.x, mx, 0.05);
+        EXPECT_NEAR(g.y, my, 0.05);
+        double xx = 0, yy = 0, xy = 0;
+        for (int32_t y = 0; y < image.height; ++y)
+            for (int32_t x = 0; x < image.width; ++x) {
+                const double v = image.Pixel(x, y)[1] / sum;
+                xx += v * (x - mx) * (x - mx);
+                yy += v * (y - my) * (y - my);
+                xy += v * (x - mx) * (y - my);
+            }
+        const double spread = std::sqrt(0.25 * (xx - yy) * (xx - yy) + xy * xy);
+        const double major = 0.5 * (xx + yy) + spread, minor = 0.5 * (xx + yy) - spread;
+        const double ratio = std::sqrt(minor / major), axisRatio = 1.0 - g.ellipticity;
+        EXPECT_GE(ratio, axisRatio - 0.02) << "seed " << seed;
+        EXPECT_LE(ratio, axisRatio + 0.1) << "seed " << seed;
+        if (g.ellipticity > 0.2) {
+            double angle = 0.5 * std::atan2(2 * xy, xx - yy) * 180.0 / 3.14159265358979;
+            double off = std::fmod(std::fabs(angle - g.angle), 180.0);
+            EXPECT_LT(std::min(off, 180.0 - off), 2.0) << "seed " << seed << ": " << angle << " against " << g.angle;
+        }
+    }
+    // Smaller than the seeing: as wide as the seeing on every axis.
+    o.minGalaxyRadius = o.maxGalaxyRadius = 0.5;
+    o.minSersicIndex = o.maxSersicIndex = 4.0;
+    o.maxEllipticity = 0.0;
+    StarfieldImage image;
+    std::vector<StarfieldStar> stars;
+    std::vector<StarfieldGalaxy> galaxies;
+    std::string error;
+    ASSERT_TRUE(CreateStarfield(o, &image, &stars, &error, &galaxies)) << error;
+    double sum = 0, xx = 0;
+    for (int32_t y = 0; y < image.height; ++y)
+        for (int32_t x = 0; x < image.width; ++x) {
+            const double v = image.Pixel(x, y)[1];
+            sum += v;
+            xx += v * (x - galaxies[0].x) * (x - galaxies[0].x);
+        }
+    EXPECT_GE(xx / sum, 1.2 * 1.2);
+}
+
+// Galaxies come on their own stream: adding them moves no star; they keep
+// the separation from the stars and from each other; their list is written.
+TEST(Starfield, GalaxiesJoinAFieldWithoutMovingItsStars) {
+    StarfieldOptions o = BusyField(8);
+    o.width = o.height = 300;
+    o.starCount = 40;
+    o.minSeparation = 12;
+    const std::vector<StarfieldStar> alone = GenerateStarfieldStars(o);
+    o.galaxyCount = 15;
+    StarfieldImage image;
+    std::vector<StarfieldStar> stars;
+    std::vector<StarfieldGalaxy> galaxies;
+    std::string error;
+    ASSERT_TRUE(CreateStarfield(o, &image, &stars, &error, &galaxies)) << error;
+    EXPECT_EQ(StarfieldCsvText(alone), StarfieldCsvText(GenerateStarfieldStars(o)));
+    ASSERT_EQ(15u, galaxies.size());
+    for (size_t i = 0; i < galaxies.size(); ++i) {
+        for (const StarfieldStar& s : stars) EXPECT_GE(std::hypot(s.x - galaxies[i].x, s.y - galaxies[i].y), 12.0);
+        for (size_t j = i + 1; j < galaxies.size(); ++j)
+            EXPECT_GE(std::hypot(galaxies[j].x - galaxies[i].x, galaxies[j].y - galaxies[i].y), 12.0);
+    }
+    const std::string text = StarfieldGalaxyCsvText(galaxies);
+    EXPECT_EQ(0u, text.find("id,x,y,peak,flux,effective_radius,sersic,ellipticity,angle,seeing,temperature,r,g,b,"
+                            "saturated\n"));
+    EXPECT_EQ(16, std::count(text.begin(), text.end(), '\n'));
+}
+
 TEST(Starfield, BadOptionsAreRefused) {
     StarfieldImage image;
     std::vector<StarfieldStar> stars;
@@ -343,6 +447,12 @@ TEST(Starfield, BadOptionsAreRefused) {
     EXPECT_FALSE(ValidateStarfieldOptions(o, &error));
     o = StarfieldOptions();
     o.margin = 300;
+    EXPECT_FALSE(ValidateStarfieldOptions(o, &error));
+    o = StarfieldOptions();
+    o.minSersicIndex = 0.1;
+    EXPECT_FALSE(ValidateStarfieldOptions(o, &error));
+    o = StarfieldOptions();
+    o.maxEllipticity = 0.95;
     EXPECT_FALSE(ValidateStarfieldOptions(o, &error));
     EXPECT_TRUE(ValidateStarfieldOptions(StarfieldOptions(), &error));
 }

@@ -26,9 +26,19 @@ struct Row {
     double x, y, fitsX, fitsY, diameter, brightness, red, green, blue, intensity;
     const char* state;
     int selected;
+    // The shape's measures as text: empty (CSV) or "null" (JSON) when unmeasured.
+    char size[16], ellipticity[16], concentration[16], relativeSize[16];
+    int saturated, extended;
 };
 
-Row RowOf(const CatalogueEntry& e, int32_t height) {
+void Measure(char* out, size_t size, bool measured, double value, const char* missing) {
+    if (measured)
+        std::snprintf(out, size, "%.3f", value);
+    else
+        std::snprintf(out, size, "%s", missing);
+}
+
+Row RowOf(const CatalogueEntry& e, int32_t height, const char* missing) {
     const LightSource& s = e.source;
     Row r;
     r.x = s.x + s.xQuarter / 4.0;
@@ -43,6 +53,14 @@ Row RowOf(const CatalogueEntry& e, int32_t height) {
     r.intensity = e.selected ? Fraction(e.intensity) : 0.0;
     r.state = StateName(s.state);
     r.selected = e.selected ? 1 : 0;
+    const StarShape& shape = e.shape;
+    const bool measured = e.hasShape && shape.measured;
+    Measure(r.size, sizeof r.size, measured, shape.size, missing);
+    Measure(r.ellipticity, sizeof r.ellipticity, measured, shape.ellipticity, missing);
+    Measure(r.concentration, sizeof r.concentration, measured, shape.concentration, missing);
+    Measure(r.relativeSize, sizeof r.relativeSize, measured && shape.referenceSize > 0, shape.relativeSize, missing);
+    r.saturated = e.hasShape && shape.saturated ? 1 : 0;
+    r.extended = e.hasShape && shape.extended ? 1 : 0;
     return r;
 }
 
@@ -68,18 +86,17 @@ std::atomic<uint32_t> gTextCount{0};
 }  // namespace
 
 std::string CatalogueCsv(const std::vector<CatalogueEntry>& entries, bool fits, int32_t height) {
-    std::string text = fits ? "index,x,y,fits_x,fits_y,diameter,brightness,red,green,blue,state,selected,intensity\n"
-                            : "index,x,y,diameter,brightness,red,green,blue,state,selected,intensity\n";
-    char line[512];
+    std::string text = fits ? "index,x,y,fits_x,fits_y,diameter,brightness,red,green,blue,state,selected,intensity"
+                            : "index,x,y,diameter,brightness,red,green,blue,state,selected,intensity";
+    text += ",size,ellipticity,concentration,relative_size,saturated,extended\n";
+    char line[640];
     for (size_t i = 0; i < entries.size(); i++) {
-        const Row r = RowOf(entries[i], height);
-        if (fits)
-            std::snprintf(line, sizeof line, "%zu,%.2f,%.2f,%.2f,%.2f,%.2f,%.6f,%.6f,%.6f,%.6f,%s,%d,%.6f\n", i, r.x,
-                          r.y, r.fitsX, r.fitsY, r.diameter, r.brightness, r.red, r.green, r.blue, r.state, r.selected,
-                          r.intensity);
-        else
-            std::snprintf(line, sizeof line, "%zu,%.2f,%.2f,%.2f,%.6f,%.6f,%.6f,%.6f,%s,%d,%.6f\n", i, r.x, r.y,
-                          r.diameter, r.brightness, r.red, r.green, r.blue, r.state, r.selected, r.intensity);
+        const Row r = RowOf(entries[i], height, "");
+        char fitsPart[64] = "";
+        if (fits) std::snprintf(fitsPart, sizeof fitsPart, ",%.2f,%.2f", r.fitsX, r.fitsY);
+        std::snprintf(line, sizeof line, "%zu,%.2f,%.2f%s,%.2f,%.6f,%.6f,%.6f,%.6f,%s,%d,%.6f,%s,%s,%s,%s,%d,%d\n", i,
+                      r.x, r.y, fitsPart, r.diameter, r.brightness, r.red, r.green, r.blue, r.state, r.selected,
+                      r.intensity, r.size, r.ellipticity, r.concentration, r.relativeSize, r.saturated, r.extended);
         text += line;
     }
     return text;
@@ -89,17 +106,19 @@ std::string CatalogueJson(const std::vector<CatalogueEntry>& entries, bool fits,
                           const std::string& image) {
     std::string text = "{\n  \"image\": " + JsonString(image) + ",\n  \"width\": " + std::to_string(width) +
                        ",\n  \"height\": " + std::to_string(height) + ",\n  \"sources\": [";
-    char item[640];
+    char item[896];
     for (size_t i = 0; i < entries.size(); i++) {
-        const Row r = RowOf(entries[i], height);
+        const Row r = RowOf(entries[i], height, "null");
         char fitsPart[96] = "";
         if (fits) std::snprintf(fitsPart, sizeof fitsPart, ", \"fits_x\": %.2f, \"fits_y\": %.2f", r.fitsX, r.fitsY);
         std::snprintf(item, sizeof item,
                       "%s\n    {\"index\": %zu, \"x\": %.2f, \"y\": %.2f%s, \"diameter\": %.2f, \"brightness\": %.6f, "
                       "\"red\": %.6f, \"green\": %.6f, \"blue\": %.6f, \"state\": \"%s\", \"selected\": %s, "
-                      "\"intensity\": %.6f}",
+                      "\"intensity\": %.6f, \"size\": %s, \"ellipticity\": %s, \"concentration\": %s, "
+                      "\"relative_size\": %s, \"saturated\": %s, \"extended\": %s}",
                       i ? "," : "", i, r.x, r.y, fitsPart, r.diameter, r.brightness, r.red, r.green, r.blue, r.state,
-                      r.selected ? "true" : "false", r.intensity);
+                      r.selected ? "true" : "false", r.intensity, r.size, r.ellipticity, r.concentration,
+                      r.relativeSize, r.saturated ? "true" : "false", r.extended ? "true" : "false");
         text += item;
     }
     text += entries.empty() ? "]\n}\n" : "\n  ]\n}\n";

@@ -12,6 +12,14 @@
 //   state       hidden, auto (Quantity decides) or shown (forced on)
 //   selected    1 when the source gets effects in this run, else 0
 //   intensity   its effect intensity, 0..1 (0 when not selected)
+// and how star-like it is (analysis/star_shape.h; empty in CSV and null in
+// JSON where the source was too faint or too near the edge to measure):
+//   size           second-moment radius in pixels (σ of a Gaussian star)
+//   ellipticity    0 round .. 1 a line
+//   concentration  light within 1.5 reference sizes over light within 4
+//   relative_size  size² over that of the stars of similar brightness
+//   saturated      1 when its core is clipped (never judged extended)
+//   extended       1 when the shape rule calls it extended (--stars-only hides it)
 #pragma once
 
 #include <string>

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "analysis/analysis_task.h"
+#include "analysis/light_source_edits.h"
 #include "effects/effect_tables.h"
 #include "effects/effects_run.h"
 #include "effects/final_render.h"
@@ -179,7 +180,8 @@ void CancelFilterRun() {
     OsStoreFlag(&RenderAbortFlag, 1);
 }
 
-FilterOutcome FilterRaster(Raster* raster, const FilterParameters& requested, const FilterProgress* progress) {
+FilterOutcome FilterRaster(Raster* raster, const FilterParameters& requested, const FilterProgress* progress,
+                           const LightSourceChoices* choices) {
     FilterOutcome outcome;
     FilterParameters parameters = requested;
     ClampFilterParameters(&parameters);
@@ -209,6 +211,25 @@ FilterOutcome FilterRaster(Raster* raster, const FilterParameters& requested, co
                 if (progress && progress->show && total > 0)
                     progress->show(progress->context, "analysis", done > total ? 1.0 : static_cast<double>(done) / total);
             }
+            // Shapes are measured on the picture as it was, before any effect.
+            std::vector<StarShape> shapes;
+            if (GetGlobalErrorCode() == RUN_OK && choices && (choices->measureShapes || choices->starsOnly)) {
+                shapes.resize(LightSourceTable.count);
+                const int16_t measured =
+                    MeasureLightSourceShapes(&image, &LightSourceTable, shapes.data(), &AnalysisStopFlag);
+                if (measured != RUN_OK) SetGlobalErrorCode(measured);
+                if (measured == RUN_OK && choices->starsOnly)
+                    outcome.hiddenAsExtended = HideExtendedLightSources(&LightSourceTable, shapes.data());
+            }
+            if (GetGlobalErrorCode() == RUN_OK && choices) {
+                for (const LightSourcePick& pick : choices->picks) {
+                    const double quarters = std::nearbyint(pick.radius * 4.0);
+                    outcome.picked.push_back(EditNearestLightSource(
+                        &LightSourceTable, pick.x, pick.y, quarters > 0 ? static_cast<int64_t>(quarters) : 0,
+                        pick.operation));
+                }
+                if (choices->edit) choices->edit(choices->editContext, &LightSourceTable);
+            }
             if (GetGlobalErrorCode() == RUN_OK) {
                 ParameterSet set;
                 std::memset(&set, 0, sizeof set);
@@ -224,7 +245,8 @@ FilterOutcome FilterRaster(Raster* raster, const FilterParameters& requested, co
                 const uint32_t threshold = QuantityThreshold(parameters.slot[SLOT_QUANTITY]);
                 const LightSource* sources = LightSourceRecords(&LightSourceTable);
                 for (uint32_t i = 0; i < LightSourceTable.count; i++) {
-                    CatalogueEntry entry = {sources[i], false, 0};
+                    CatalogueEntry entry = {sources[i], false, 0, !shapes.empty(), StarShape()};
+                    if (entry.hasShape) entry.shape = shapes[i];
                     entry.selected = SelectLightSource(sources[i], threshold, &entry.intensity) &&
                                      entry.intensity > EffectThreshold;
                     if (!entry.selected) entry.intensity = 0;

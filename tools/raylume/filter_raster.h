@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analysis/light_source_table.h"
+#include "analysis/star_shape.h"
 #include "params/filter_parameters.h"
 #include "tools/raylume/raster.h"
 
@@ -18,11 +19,32 @@ struct FilterProgress {
     void (*show)(void* context, const char* stage, double fraction);
 };
 
-// One light source as the catalogue lists it.
+// One light source as the catalogue lists it, in its final state.
 struct CatalogueEntry {
     LightSource source;
     bool selected;      // Quantity (or a forced state) gives it effects
     uint32_t intensity; // its effect intensity when selected (unit fraction)
+    bool hasShape;      // `shape` was measured (LightSourceChoices::measureShapes or starsOnly)
+    StarShape shape;
+};
+
+// One edit as the preview's tools make it: the source nearest (x, y) that
+// the operation applies to, within `radius`.
+struct LightSourcePick {
+    double x, y;        // image pixels, as in the catalogue
+    double radius;      // pixels
+    int32_t operation;  // LightSourceOperation
+};
+
+// What a run does to the light sources after the analysis and before the
+// render, in this order.
+struct LightSourceChoices {
+    bool measureShapes = false;          // measure every source's shape for the catalogue
+    bool starsOnly = false;              // hide the sources the shape rule calls extended (measures them)
+    std::vector<LightSourcePick> picks;  // applied one after another
+    // Called last with the table, for a front end that sets states itself.
+    void (*edit)(void* context, LightSourceList* table) = nullptr;
+    void* editContext = nullptr;
 };
 
 struct FilterOutcome {
@@ -31,6 +53,8 @@ struct FilterOutcome {
     uint64_t nonFinite = 0;                // NaN or infinite float samples met
     uint64_t bytesNeeded = 0;              // what the engine's image takes (for a memory report)
     bool effectsDropped = false;           // memory ran out while shapes were built: some effects are missing
+    uint32_t hiddenAsExtended = 0;         // sources the shape rule hid (starsOnly)
+    std::vector<int32_t> picked;           // per pick: the index it changed, or -1 when none was in reach
 };
 
 // Filters `raster` in place with `parameters` (held to their ranges first).
@@ -41,7 +65,10 @@ struct FilterOutcome {
 // in memory once. The run's result code is left for the caller to reset
 // between files; CancelFilterRun ends a run with RUN_CANCELLED, after which
 // (as after any failure) the raster must not be written.
-FilterOutcome FilterRaster(Raster* raster, const FilterParameters& parameters, const FilterProgress* progress);
+// `choices` (may be null: the table as the analysis left it) are applied
+// between the analysis and the render.
+FilterOutcome FilterRaster(Raster* raster, const FilterParameters& parameters, const FilterProgress* progress,
+                           const LightSourceChoices* choices = nullptr);
 
 // Raises the engine's stop flags (safe from a signal handler).
 void CancelFilterRun();

@@ -5,13 +5,16 @@
 //   raylume [options] INPUT OUTPUT
 //   raylume [options] INPUT... -o FOLDER
 //   raylume --list INPUT
+//   raylume [options] --save-settings FILE.rlp      (no input: only the settings)
 //
 // Exit codes: 0 done; 1 the engine failed; 2 bad arguments; 3 an input could
 // not be read or is not supported; 4 an output could not be written; 5 not
 // enough memory; 6 memory ran out while effects were drawn, so the picture
 // misses some (nothing is written unless --accept-partial); 130 cancelled.
 #include <atomic>
+#include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -31,6 +34,7 @@
 #define RAYLUME_FILENO fileno
 #endif
 
+#include "analysis/light_source_edits.h"
 #include "analysis/light_source_table.h"
 #include "image/tracked_buffer.h"
 #include "params/filter_parameters.h"
@@ -81,8 +85,16 @@ const ValueOption kValueOptions[] = {
     {"--effects-only", nullptr, -1, "Effects Only: the effects on black, without the image (0 or 1)"},
 };
 
+// --hide and --show reach this far from the point given without a radius;
+// a --hide-file row, whose centre is the catalogue's, this far.
+constexpr double kPickRadius = 20.0;
+constexpr double kHideFileRadius = 2.0;
+
 struct Settings {
     FilterParameters parameters = FACTORY_PARAMETERS;
+    LightSourceChoices choices;
+    std::vector<std::string> pickNames;  // how each pick was given, for the notes on picks that found nothing
+    std::string executable;              // argv[0], to find the presets folder
     std::vector<std::string> inputs;
     std::string output;        // OUTPUT of the two-argument form
     std::string folder;        // -o FOLDER
@@ -148,12 +160,28 @@ void Usage(FILE* out) {
                  "  --stars-json FILE              write the star catalogue as JSON (a FOLDER with several inputs)\n"
                  "  --list                         print the light sources found to standard output\n"
                  "  --load-settings FILE.rlp       start from a parameter file (later options override it)\n"
-                 "  --save-settings FILE.rlp       write the parameters used to a parameter file\n"
+                 "  --preset NAME|FILE.rlp         start from a preset (Natural, Cross45, SixPoint, ... in the\n"
+                 "                                 presets folder, or a set saved in the dialog); later options\n"
+                 "                                 override it\n"
+                 "  --save-settings FILE.rlp       write the parameters used to a parameter file (without\n"
+                 "                                 INPUT and OUTPUT, only that is done)\n"
                  "  --accept-partial               write the picture even when memory ran out while\n"
                  "                                 effects were drawn (some are then missing)\n"
                  "  --quiet                        print nothing but errors\n"
                  "  --help, --version\n"
                  "\n"
+                 "Which light sources get effects (applied in this order, before the render):\n"
+                 "  --stars-only                   hide sources that are extended or elongated compared with\n"
+                 "                                 the frame's stars of similar brightness (galaxies); saturated\n"
+                 "                                 stars are kept\n"
+                 "  --hide-file FILE.csv           hide the source at each row's x, y (within 2 pixels): a CSV\n"
+                 "                                 with x and y columns, such as a catalogue cut down\n"
+                 "  --hide X,Y[,R]                 hide the source nearest pixel X,Y within R pixels (default 20),\n"
+                 "                                 as the preview's Hide tool does (repeatable)\n"
+                 "  --show X,Y[,R]                 give effects to that source whatever the Quantity, as the\n"
+                 "                                 Show tool does (repeatable; also brings back a hidden one)\n"
+                 "\n"
+                 "The catalogue lists every source in its final state, with measures of its shape.\n"
                  "Values outside a control's range are refused. A progress bar shows on a terminal;\n"
                  "Ctrl+C cancels and leaves no output behind.\n"
                  "Exit codes: 0 done, 1 the engine failed, 2 bad arguments, 3 an input cannot be read\n"
@@ -301,6 +329,132 @@ bool CanWrite(const std::string& path, const char* what) {
     return true;
 }
 
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// The folder of the running program: the system's record of it where there
+// is one, else the folder argv[0] names.
+std::string ProgramFolder(const std::string& argv0) {
+#ifndef _WIN32
+    char path[4096];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n > 0) {
+        path[n] = 0;
+        return FolderOf(path);
+    }
+#endif
+    return FolderOf(argv0);
+}
+
+// A preset by name: NAME.rlp (any case) in the presets folder beside the
+// program (installed), one or two folders up (the project, from its build
+// folder), then in the dialog's Parameters folder. A name with a folder in
+// it or ending in .rlp is a path.
+bool FindPreset(const std::string& name, const std::string& argv0, std::string* path) {
+    const std::string lower = Lower(name);
+    if (name.find_first_of("/\\") != std::string::npos ||
+        (lower.size() > 4 && lower.compare(lower.size() - 4, 4, ".rlp") == 0)) {
+        *path = name;
+        return true;
+    }
+    const std::string program = ProgramFolder(argv0);
+    std::vector<std::string> folders = {program + "/presets", program + "/../presets", program + "/../../presets"};
+    const std::string saved = ParameterFilePath(name);
+    if (!saved.empty()) folders.push_back(FolderOf(saved));
+    std::string known;
+    for (const std::string& folder : folders) {
+        std::vector<std::string> names;
+        if (!IsFolder(folder) || !OsFindFiles(folder, "*.rlp", names)) continue;
+        for (const std::string& file : names) {
+            if (Lower(Stem(file)) == lower) {
+                *path = folder + "/" + file;
+                return true;
+            }
+            if (known.find(Stem(file)) == std::string::npos) known += (known.empty() ? "" : ", ") + Stem(file);
+        }
+    }
+    return Refuse("no preset named '" + name + "'" +
+                  (known.empty() ? " (no presets folder was found)" : " (there are " + known + ")"));
+}
+
+// The cells of one CSV line, trimmed of blanks, a carriage return and quotes.
+std::vector<std::string> CsvCells(const std::string& line) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = line.find(',', start);
+        std::string cell = line.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        while (!cell.empty() && (cell.back() == '\r' || cell.back() == ' ' || cell.back() == '\t')) cell.pop_back();
+        while (!cell.empty() && (cell.front() == ' ' || cell.front() == '\t')) cell.erase(0, 1);
+        if (cell.size() >= 2 && cell.front() == '"' && cell.back() == '"') cell = cell.substr(1, cell.size() - 2);
+        out.push_back(cell);
+        if (comma == std::string::npos) return out;
+        start = comma + 1;
+    }
+}
+
+bool ParseNumber(const std::string& text, double* value) {
+    char* end = nullptr;
+    *value = std::strtod(text.c_str(), &end);
+    return !text.empty() && end && !*end && std::isfinite(*value);
+}
+
+// "X,Y" or "X,Y,R" in pixels.
+bool ParsePick(const std::string& option, const std::string& text, int32_t operation, LightSourcePick* pick) {
+    const std::vector<std::string> items = CsvCells(text);
+    double values[3] = {0, 0, kPickRadius};
+    bool ok = items.size() == 2 || items.size() == 3;
+    for (size_t i = 0; ok && i < items.size(); i++) ok = ParseNumber(items[i], &values[i]);
+    if (!ok || values[2] < 0)
+        return Refuse(option + " takes X,Y or X,Y,R in pixels (R not negative), not '" + text + "'");
+    *pick = LightSourcePick{values[0], values[1], values[2], operation};
+    return true;
+}
+
+// The rows of a catalogue-shaped CSV: a header naming x and y columns, then
+// one source a line (other columns are ignored).
+bool ReadHideFile(const std::string& path, Settings* s) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return Refuse("cannot read the hide file '" + path + "': " + std::strerror(errno));
+    std::string text;
+    char chunk[4096];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, n);
+    std::fclose(f);
+    size_t at = 0, lineNumber = 0;
+    int xColumn = -1, yColumn = -1;
+    while (at < text.size()) {
+        const size_t end = text.find('\n', at);
+        const std::string line = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        at = end == std::string::npos ? text.size() : end + 1;
+        lineNumber++;
+        if (line.find_first_not_of(" \r\t") == std::string::npos) continue;
+        const std::vector<std::string> row = CsvCells(line);
+        if (xColumn < 0) {
+            for (size_t i = 0; i < row.size(); i++) {
+                if (Lower(row[i]) == "x") xColumn = static_cast<int>(i);
+                if (Lower(row[i]) == "y") yColumn = static_cast<int>(i);
+            }
+            if (xColumn < 0 || yColumn < 0)
+                return Refuse("the hide file '" + path + "' needs a header line naming an x and a y column");
+            continue;
+        }
+        double xy[2];
+        for (int k = 0; k < 2; k++) {
+            const size_t column = static_cast<size_t>(k == 0 ? xColumn : yColumn);
+            if (column >= row.size() || !ParseNumber(row[column], &xy[k]))
+                return Refuse("line " + std::to_string(lineNumber) + " of the hide file '" + path +
+                              "' has no number in its " + (k == 0 ? "x" : "y") + " column");
+        }
+        s->choices.picks.push_back(LightSourcePick{xy[0], xy[1], kHideFileRadius, LIGHT_SOURCE_OP_HIDE});
+        s->pickNames.push_back("--hide-file " + path + " line " + std::to_string(lineNumber));
+    }
+    if (xColumn < 0) return Refuse("the hide file '" + path + "' is empty");
+    return true;
+}
+
 bool ParseArguments(int argc, char** argv, Settings* s, int* exitCode) {
     *exitCode = EXIT_ARGUMENTS;
     std::vector<std::string> positional;
@@ -349,6 +503,10 @@ bool ParseArguments(int argc, char** argv, Settings* s, int* exitCode) {
             s->quiet = true;
             continue;
         }
+        if (a == "--stars-only") {
+            s->choices.starsOnly = true;
+            continue;
+        }
         std::string v;
         if (a == "-o" || a == "--output-folder") {
             if (!takeValue(&v)) return false;
@@ -363,6 +521,24 @@ bool ParseArguments(int argc, char** argv, Settings* s, int* exitCode) {
         if (a == "--load-settings") {
             if (!takeValue(&v)) return false;
             if (!LoadSettings(v, &s->parameters)) return false;
+            continue;
+        }
+        if (a == "--preset") {
+            std::string path;
+            if (!takeValue(&v) || !FindPreset(v, s->executable, &path) || !LoadSettings(path, &s->parameters))
+                return false;
+            continue;
+        }
+        if (a == "--hide" || a == "--show") {
+            LightSourcePick pick;
+            if (!takeValue(&v) || !ParsePick(a, v, a == "--hide" ? LIGHT_SOURCE_OP_HIDE : LIGHT_SOURCE_OP_SHOW, &pick))
+                return false;
+            s->choices.picks.push_back(pick);
+            s->pickNames.push_back(a + " " + v);
+            continue;
+        }
+        if (a == "--hide-file") {
+            if (!takeValue(&v) || !ReadHideFile(v, s)) return false;
             continue;
         }
         if (a == "--format") {
@@ -387,6 +563,7 @@ bool ParseArguments(int argc, char** argv, Settings* s, int* exitCode) {
         positional.push_back(a);
     }
     if (positional.empty()) {
+        if (!s->saveSettings.empty()) return true;  // only the settings file
         Usage(stderr);
         return false;
     }
@@ -497,7 +674,9 @@ int RunJob(const Settings& s, const Job& job) {
     FilterProgress progress = {&bar, ShowProgress};
     auto started = std::chrono::steady_clock::now();
     ForceGlobalErrorCode(RUN_OK);
-    FilterOutcome outcome = FilterRaster(&raster, s.parameters, &progress);
+    LightSourceChoices choices = s.choices;
+    choices.measureShapes = !job.csv.empty() || !job.json.empty();
+    FilterOutcome outcome = FilterRaster(&raster, s.parameters, &progress, &choices);
     EndProgress(&bar);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (gCancelled.load() || outcome.result == RUN_CANCELLED) {
@@ -524,6 +703,10 @@ int RunJob(const Settings& s, const Job& job) {
         }
         partial = true;
     }
+    for (size_t i = 0; i < outcome.picked.size() && i < s.pickNames.size(); i++)
+        if (outcome.picked[i] < 0)
+            std::fprintf(stderr, "raylume: note: %s: no light source in reach in '%s' that it could change\n",
+                         s.pickNames[i].c_str(), job.input.c_str());
     if (outcome.nonFinite)
         std::fprintf(stderr,
                      "raylume: warning: '%s' holds %llu samples that are not finite numbers; they were judged as "
@@ -590,16 +773,21 @@ int RunJob(const Settings& s, const Job& job) {
             return EXIT_OUTPUT;
         }
     }
-    if (!s.quiet)
-        std::fprintf(stderr, "raylume: %s: %d x %d, %zu light sources, %.2f s%s%s\n", job.input.c_str(), raster.width,
-                     raster.height, outcome.catalogue.size(), seconds, job.output.empty() ? "" : " -> ",
+    if (!s.quiet) {
+        char extended[64] = "";
+        if (s.choices.starsOnly)
+            std::snprintf(extended, sizeof extended, " (%u hidden as extended)", outcome.hiddenAsExtended);
+        std::fprintf(stderr, "raylume: %s: %d x %d, %zu light sources%s, %.2f s%s%s\n", job.input.c_str(), raster.width,
+                     raster.height, outcome.catalogue.size(), extended, seconds, job.output.empty() ? "" : " -> ",
                      job.output.c_str());
+    }
     (void)partial;  // accepted: said above, and the picture is written
     return EXIT_DONE;
 }
 
 int Main(int argc, char** argv) {
     Settings settings;
+    settings.executable = argc > 0 ? argv[0] : "";
     int code = EXIT_DONE;
     if (!ParseArguments(argc, argv, &settings, &code)) return code;
     std::vector<Job> jobs;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "tools/starfield/starfield_random.h"
 
@@ -21,6 +22,7 @@ enum : uint64_t {
     STREAM_NEBULAE = 2,
     STREAM_FLATS = 3,
     STREAM_NOISE = 4,
+    STREAM_GALAXIES = 5,
 };
 
 bool Fail(std::string* error, const char* text) {
@@ -171,6 +173,64 @@ void PaintFlats(const StarfieldOptions& options, const std::vector<StarfieldFlat
     }
 }
 
+// Log-uniform in [low, high].
+double LogUniform(StarfieldRandom* random, double low, double high) {
+    if (high <= low) return low;
+    return low * std::pow(high / low, NextUniform(random));
+}
+
+// Elliptical geometry of a galaxy, shared by its extent and its drawing.
+struct GalaxyShape {
+    double cosine, sine;  // of the major axis' angle
+    double axisRatio;     // minor / major
+    double b, inverseN;   // b(n), 1/n
+};
+
+GalaxyShape ShapeOf(const StarfieldGalaxy& g) {
+    GalaxyShape s;
+    const double radians = g.angle * kPi / 180.0;
+    s.cosine = std::cos(radians);
+    s.sine = std::sin(radians);
+    s.axisRatio = std::max(1.0 - g.ellipticity, 0.05);
+    s.b = StarfieldSersicB(g.sersicIndex);
+    s.inverseN = 1.0 / g.sersicIndex;
+    return s;
+}
+
+// The profile before the seeing, 1.0 at the half-light radius.
+double SersicValue(const StarfieldGalaxy& g, const GalaxyShape& s, double dx, double dy) {
+    const double u = dx * s.cosine + dy * s.sine;
+    const double v = (-dx * s.sine + dy * s.cosine) / s.axisRatio;
+    const double r = std::sqrt(u * u + v * v) / g.effectiveRadius;
+    return std::exp(-s.b * (std::pow(r, s.inverseN) - 1.0));
+}
+
+// Half-width of the square a galaxy is drawn into before the seeing: where
+// its major axis falls to the faintest light drawn (taking the centre value
+// as the peak, which it is not below), at most ten half-light radii (the
+// wings of a steep profile go on far below any noise).
+double GalaxyExtent(const StarfieldGalaxy& g, const GalaxyShape& s) {
+    const double centre = std::exp(s.b);  // the profile at r = 0
+    const double ratio = std::max(g.peak / kFaintest * centre, 2.718281828);
+    const double r = std::pow(std::log(ratio) / s.b, g.sersicIndex) * g.effectiveRadius;
+    return std::min({r, 10.0 * g.effectiveRadius, kLargestExtent});
+}
+
+// The weights of a Gaussian of `sigma` over whole pixels -reach..reach,
+// integrated over each pixel, summing to 1.
+std::vector<double> SeeingKernel(double sigma, int32_t reach) {
+    std::vector<double> kernel(static_cast<size_t>(2 * reach + 1));
+    const double scale = 1.0 / (sigma * std::sqrt(2.0));
+    double sum = 0.0;
+    for (int32_t k = -reach; k <= reach; ++k) {
+        const double w = 0.5 * (std::erf((k + 0.5) * scale) - std::erf((k - 0.5) * scale));
+        kernel[static_cast<size_t>(k + reach)] = w;
+        sum += w;
+    }
+    for (double& w : kernel) w /= sum;
+    return kernel;
+}
+
 }  // namespace
 
 bool ValidateStarfieldOptions(const StarfieldOptions& o, std::string* error) {
@@ -204,6 +264,18 @@ bool ValidateStarfieldOptions(const StarfieldOptions& o, std::string* error) {
     for (const StarfieldFlat& f : o.flats)
         if (f.width < 0 || f.height < 0) return Fail(error, "flat areas need a positive size");
     if (o.randomFlatCount < 0 || o.randomFlatCount > 10000) return Fail(error, "the flat count must be 0 to 10000");
+    if (o.galaxyCount < 0 || o.galaxyCount > 100000) return Fail(error, "the galaxy count must be 0 to 100000");
+    if (!(o.minGalaxyPeak > 0) || !(o.maxGalaxyPeak >= o.minGalaxyPeak) || !std::isfinite(o.maxGalaxyPeak))
+        return Fail(error, "galaxy peaks must be positive, minimum not above maximum");
+    if (!(o.minGalaxyRadius >= 0.5) || !(o.maxGalaxyRadius >= o.minGalaxyRadius) || o.maxGalaxyRadius > 200)
+        return Fail(error, "galaxy radii must be 0.5 to 200 pixels, minimum not above maximum");
+    if (!(o.minSersicIndex >= 0.3) || !(o.maxSersicIndex >= o.minSersicIndex) || o.maxSersicIndex > 10)
+        return Fail(error, "Sersic indices must be 0.3 to 10, minimum not above maximum");
+    if (!(o.maxEllipticity >= 0) || !(o.maxEllipticity <= 0.9)) return Fail(error, "the ellipticity must be 0 to 0.9");
+    if (!(o.galaxySeeing > 0) || !std::isfinite(o.galaxySeeing)) return Fail(error, "the seeing must be positive");
+    if (!(o.minGalaxyTemperature > 0) || !(o.maxGalaxyTemperature >= o.minGalaxyTemperature) ||
+        !std::isfinite(o.maxGalaxyTemperature))
+        return Fail(error, "galaxy temperatures must be positive, minimum not above maximum");
     return true;
 }
 
@@ -285,6 +357,126 @@ std::vector<StarfieldStar> GenerateStarfieldStars(const StarfieldOptions& option
     return stars;
 }
 
+double StarfieldSersicB(double n) {
+    // The asymptotic expansion: within 0.3 % of the exact root from n = 0.5 up.
+    return 2.0 * n - 1.0 / 3.0 + 4.0 / (405.0 * n) + 46.0 / (25515.0 * n * n) + 131.0 / (1148175.0 * n * n * n);
+}
+
+std::vector<StarfieldGalaxy> GenerateStarfieldGalaxies(const StarfieldOptions& options,
+                                                       const std::vector<StarfieldStar>& stars) {
+    std::vector<StarfieldGalaxy> galaxies;
+    galaxies.reserve(static_cast<size_t>(std::max(0, options.galaxyCount)));
+    const std::vector<StarfieldFlat> flats = AllFlats(options);
+    StarfieldRandom random;
+    SeedStarfieldRandom(&random, options.seed, STREAM_GALAXIES);
+    const double separation2 = options.minSeparation * options.minSeparation;
+    for (int32_t i = 0; i < options.galaxyCount; ++i) {
+        StarfieldGalaxy g;
+        g.peak = LogUniform(&random, options.minGalaxyPeak, options.maxGalaxyPeak);
+        g.effectiveRadius = LogUniform(&random, options.minGalaxyRadius, options.maxGalaxyRadius);
+        g.sersicIndex = NextUniform(&random, options.minSersicIndex, options.maxSersicIndex);
+        g.ellipticity = NextUniform(&random, 0.0, options.maxEllipticity);
+        g.angle = NextUniform(&random, -90.0, 90.0);
+        g.seeing = options.galaxySeeing;
+        float tint[3] = {1.0f, 1.0f, 1.0f};
+        if (options.colorMode == STARFIELD_COLOR_TEMPERATURE) {
+            g.temperature = NextUniform(&random, options.minGalaxyTemperature, options.maxGalaxyTemperature);
+            StarfieldTemperatureTint(g.temperature, tint);
+            for (float& c : tint) c = static_cast<float>(1.0 + options.colorSaturation * (c - 1.0));
+        } else {
+            for (int c = 0; c < 3; ++c) tint[c] = options.fixedColor[c];
+        }
+        if (options.gray) tint[0] = tint[1] = tint[2] = 1.0f;
+        Normalize(tint);
+        g.r = tint[0];
+        g.g = tint[1];
+        g.b = tint[2];
+        const double reach = 2.0 * g.effectiveRadius;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            g.x = NextUniform(&random, options.margin - 0.5, options.width - 0.5 - options.margin);
+            g.y = NextUniform(&random, options.margin - 0.5, options.height - 0.5 - options.margin);
+            bool crowded = InsideFlat(flats, g.x, g.y, reach);
+            for (size_t j = 0; !crowded && separation2 > 0 && j < stars.size(); ++j) {
+                const double dx = stars[j].x - g.x, dy = stars[j].y - g.y;
+                crowded = dx * dx + dy * dy < separation2;
+            }
+            for (size_t j = 0; !crowded && separation2 > 0 && j < galaxies.size(); ++j) {
+                const double dx = galaxies[j].x - g.x, dy = galaxies[j].y - g.y;
+                crowded = dx * dx + dy * dy < separation2;
+            }
+            if (!crowded) break;
+        }
+        galaxies.push_back(g);
+    }
+    return galaxies;
+}
+
+double DrawStarfieldGalaxy(const StarfieldGalaxy& galaxy, StarfieldImage* image) {
+    const GalaxyShape shape = ShapeOf(galaxy);
+    const int32_t reach = static_cast<int32_t>(std::ceil(4.0 * galaxy.seeing));
+    const int32_t half = static_cast<int32_t>(std::ceil(GalaxyExtent(galaxy, shape))) + reach + 1;
+    const int32_t cx = static_cast<int32_t>(std::lround(galaxy.x)), cy = static_cast<int32_t>(std::lround(galaxy.y));
+    const int32_t side = 2 * half + 1;
+    // The profile integrated over each pixel of a square around the centre
+    // (n × n samples, more where it bends fastest), then blurred by the
+    // seeing, one axis after the other.
+    std::vector<double> stamp(static_cast<size_t>(side) * side), blurred(stamp.size());
+    const double inner = std::max(3.0, 1.5 * galaxy.effectiveRadius);
+    for (int32_t j = 0; j < side; ++j) {
+        for (int32_t i = 0; i < side; ++i) {
+            const double dx = cx - half + i - galaxy.x, dy = cy - half + j - galaxy.y;
+            const double d2 = dx * dx + dy * dy;
+            const int n = d2 < 4.0 ? 16 : (d2 < inner * inner ? 6 : 1);
+            double sum = 0.0;
+            for (int b = 0; b < n; ++b) {
+                const double sy = n == 1 ? dy : dy - 0.5 + (b + 0.5) / n;
+                for (int a = 0; a < n; ++a) {
+                    const double sx = n == 1 ? dx : dx - 0.5 + (a + 0.5) / n;
+                    sum += SersicValue(galaxy, shape, sx, sy);
+                }
+            }
+            stamp[static_cast<size_t>(j) * side + i] = sum / (n * n);
+        }
+    }
+    const std::vector<double> kernel = SeeingKernel(galaxy.seeing, reach);
+    auto at = [side](int32_t i, int32_t j) { return static_cast<size_t>(j) * side + i; };
+    auto weight = [&kernel, reach](int32_t k) { return kernel[static_cast<size_t>(k + reach)]; };
+    for (int32_t j = 0; j < side; ++j)
+        for (int32_t i = 0; i < side; ++i) {
+            double sum = 0.0;
+            for (int32_t k = -reach; k <= reach; ++k)
+                if (i + k >= 0 && i + k < side) sum += weight(k) * stamp[at(i + k, j)];
+            blurred[at(i, j)] = sum;
+        }
+    double top = 0.0;
+    for (int32_t j = 0; j < side; ++j)
+        for (int32_t i = 0; i < side; ++i) {
+            double sum = 0.0;
+            for (int32_t k = -reach; k <= reach; ++k)
+                if (j + k >= 0 && j + k < side) sum += weight(k) * blurred[at(i, j + k)];
+            stamp[at(i, j)] = sum;
+            top = std::max(top, sum);
+        }
+    if (!(top > 0)) return 0.0;
+    // The brightest pixel becomes the peak.
+    const double scale = galaxy.peak / top;
+    const float tint[3] = {galaxy.r, galaxy.g, galaxy.b};
+    double total = 0.0;
+    for (int32_t j = 0; j < side; ++j) {
+        const int32_t y = cy - half + j;
+        if (y < 0 || y >= image->height) continue;
+        for (int32_t i = 0; i < side; ++i) {
+            const int32_t x = cx - half + i;
+            if (x < 0 || x >= image->width) continue;
+            const double value = stamp[static_cast<size_t>(j) * side + i] * scale;
+            total += value;
+            float* p = image->Pixel(x, y);
+            for (int c = 0; c < 3; ++c) p[c] += static_cast<float>(value * tint[c]);
+        }
+    }
+    return total;
+}
+
 void DrawStarfieldStar(const StarfieldStar& star, StarfieldImage* image) {
     const double extent = StarExtent(star);
     const int32_t x0 = std::max(0, static_cast<int32_t>(std::floor(star.x - extent)));
@@ -339,19 +531,35 @@ void DrawStarfieldStar(const StarfieldStar& star, StarfieldImage* image) {
     }
 }
 
-void RenderStarfield(const StarfieldOptions& options, std::vector<StarfieldStar>* stars, StarfieldImage* image) {
+void RenderStarfield(const StarfieldOptions& options, std::vector<StarfieldStar>* stars, StarfieldImage* image,
+                     std::vector<StarfieldGalaxy>* galaxies) {
     image->width = options.width;
     image->height = options.height;
     image->pixels.assign(static_cast<size_t>(options.width) * static_cast<size_t>(options.height) * 3, 0.0f);
     PaintSky(options, image);
     PaintNebulae(options, image);
+    if (galaxies)
+        for (StarfieldGalaxy& galaxy : *galaxies) galaxy.flux = DrawStarfieldGalaxy(galaxy, image);
     for (const StarfieldStar& star : *stars) DrawStarfieldStar(star, image);
-    for (StarfieldStar& star : *stars) {
-        const long x = std::lround(star.x), y = std::lround(star.y);
-        star.saturated = false;
-        if (!options.clip || x < 0 || y < 0 || x >= image->width || y >= image->height) continue;
+    // Full scale reached at the centre pixel, before noise.
+    auto saturatedAt = [&](double cx, double cy) {
+        const long x = std::lround(cx), y = std::lround(cy);
+        if (!options.clip || x < 0 || y < 0 || x >= image->width || y >= image->height) return false;
         const float* p = image->Pixel(static_cast<int32_t>(x), static_cast<int32_t>(y));
-        star.saturated = p[0] >= 1.0f || p[1] >= 1.0f || p[2] >= 1.0f;
+        return p[0] >= 1.0f || p[1] >= 1.0f || p[2] >= 1.0f;
+    };
+    for (StarfieldStar& star : *stars) star.saturated = saturatedAt(star.x, star.y);
+    if (galaxies)
+        for (StarfieldGalaxy& galaxy : *galaxies) galaxy.saturated = saturatedAt(galaxy.x, galaxy.y);
+    if (options.bleed && options.clip) {
+        for (const StarfieldStar& star : *stars) {
+            if (!star.saturated) continue;
+            const int32_t x = static_cast<int32_t>(std::lround(star.x)), y = static_cast<int32_t>(std::lround(star.y));
+            const int32_t reach = static_cast<int32_t>(std::lround(2.0 * star.sigma * (star.peak - 1.0)));
+            // Above full scale, so that noise cannot bring the trail below it.
+            for (int32_t row = std::max(0, y - reach); row <= std::min(image->height - 1, y + reach); ++row)
+                for (int c = 0; c < 3; ++c) image->Pixel(x, row)[c] = std::max(image->Pixel(x, row)[c], 1.5f);
+        }
     }
     AddNoise(options, image);
     Clip(options, image);
@@ -359,9 +567,11 @@ void RenderStarfield(const StarfieldOptions& options, std::vector<StarfieldStar>
 }
 
 bool CreateStarfield(const StarfieldOptions& options, StarfieldImage* image, std::vector<StarfieldStar>* stars,
-                     std::string* error) {
+                     std::string* error, std::vector<StarfieldGalaxy>* galaxies) {
     if (!ValidateStarfieldOptions(options, error)) return false;
     *stars = GenerateStarfieldStars(options);
-    RenderStarfield(options, stars, image);
+    std::vector<StarfieldGalaxy> drawn = GenerateStarfieldGalaxies(options, *stars);
+    RenderStarfield(options, stars, image, &drawn);
+    if (galaxies) *galaxies = std::move(drawn);
     return true;
 }

@@ -193,3 +193,23 @@ bool WriteStarfieldCsv(const std::vector<StarfieldStar>& stars, const std::strin
     const std::string text = StarfieldCsvText(stars);
     return WriteBytes(path, std::vector<uint8_t>(text.begin(), text.end()), error);
 }
+
+std::string StarfieldGalaxyCsvText(const std::vector<StarfieldGalaxy>& galaxies) {
+    std::string text =
+        "id,x,y,peak,flux,effective_radius,sersic,ellipticity,angle,seeing,temperature,r,g,b,saturated\n";
+    char line[512];
+    for (size_t i = 0; i < galaxies.size(); ++i) {
+        const StarfieldGalaxy& g = galaxies[i];
+        std::snprintf(line, sizeof line, "%zu,%.4f,%.4f,%.6f,%.6f,%.4f,%.4f,%.4f,%.4f,%.4f,%.0f,%.4f,%.4f,%.4f,%d\n", i,
+                      g.x, g.y, g.peak, g.flux, g.effectiveRadius, g.sersicIndex, g.ellipticity, g.angle, g.seeing,
+                      g.temperature, g.r, g.g, g.b, g.saturated ? 1 : 0);
+        text += line;
+    }
+    return text;
+}
+
+bool WriteStarfieldGalaxyCsv(const std::vector<StarfieldGalaxy>& galaxies, const std::string& path,
+                             std::string* error) {
+    const std::string text = StarfieldGalaxyCsvText(galaxies);
+    return WriteBytes(path, std::vector<uint8_t>(text.begin(), text.end()), error);
+}

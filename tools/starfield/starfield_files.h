@@ -1,6 +1,6 @@
 // Writing star fields: TIFF (8-bit, 16-bit, 32-bit float; RGB or gray),
 // binary PGM/PPM (P5/P6, maxval 255 or 65535), PFM (Pf gray, PF colour),
-// and the CSV list of the true stars.
+// and the CSV lists of the true stars and galaxies.
 //
 // Samples are the linear values, optionally raised to 1 / gamma, clamped to
 // 0..1 for the integer formats and scaled to 255 or 65535 with rounding.
@@ -53,3 +53,8 @@ bool WriteStarfieldImage(const StarfieldImage& image, const std::string& path, c
 // and one line per star, each ended by a line feed.
 std::string StarfieldCsvText(const std::vector<StarfieldStar>& stars);
 bool WriteStarfieldCsv(const std::vector<StarfieldStar>& stars, const std::string& path, std::string* error);
+// Header "id,x,y,peak,flux,effective_radius,sersic,ellipticity,angle,seeing,temperature,r,g,b,saturated"
+// and one line per galaxy, each ended by a line feed.
+std::string StarfieldGalaxyCsvText(const std::vector<StarfieldGalaxy>& galaxies);
+bool WriteStarfieldGalaxyCsv(const std::vector<StarfieldGalaxy>& galaxies, const std::string& path,
+                             std::string* error);

@@ -2,6 +2,8 @@
 //
 //   starfield --seed 7 --width 1024 --height 768 --stars 400 -o field.tif --csv field.csv
 //
+//   starfield --seed 3 --stars 300 --galaxies 40 -o deep.tif --csv stars.csv --galaxy-csv galaxies.csv
+//
 // Every image named with -o gets the same field; the format follows the
 // extension (tif, tiff, pgm, ppm, pnm, pfm).
 #include <cerrno>
@@ -36,6 +38,7 @@ const char kUsage[] =
     "  --fixed-color R,G,B      colour of every star with --color fixed\n"
     "  --gray                   one channel (white stars, shared noise)\n"
     "  --no-clip                keep values above full scale (float outputs)\n"
+    "  --bleed                  saturated stars spill along their column (bleed trails)\n"
     "  --noise S                Gaussian noise standard deviation (default 0)\n"
     "  --sky L                  sky level at the centre (default 0)\n"
     "  --gradient GX,GY         sky change across the width and the height\n"
@@ -46,11 +49,19 @@ const char kUsage[] =
     "  --flats N                that many flat rectangles at random places\n"
     "  --margin M               keep star centres M pixels from the edges\n"
     "  --separation D           keep star centres D pixels apart (best effort)\n"
+    "Galaxies (Sersic profiles)\n"
+    "  --galaxies N             number of galaxies (default 0)\n"
+    "  --galaxy-peak MIN:MAX    brightest pixel range, drawn log-uniform (default 0.05:0.8)\n"
+    "  --galaxy-radius MIN:MAX  half-light radius range, pixels, log-uniform (default 2:12)\n"
+    "  --sersic MIN:MAX         Sersic index range: 0.5 soft, 1 disk, 4 elliptical (default 0.5:4)\n"
+    "  --ellipticity MAX        largest 1 - minor/major, drawn uniform from 0 (default 0.7)\n"
+    "  --seeing S               sigma of the blur of the galaxies, pixels: the stars' (default 1.2)\n"
     "Output\n"
     "  -o, --output PATH        image file: .tif/.tiff, .pgm, .ppm, .pnm, .pfm (repeatable)\n"
     "  --depth 8|16|32          TIFF and PGM/PPM sample depth (default 16; 32 = float TIFF)\n"
     "  --gamma G                write value^(1/G) (default 1, linear)\n"
     "  --csv PATH               list of the true stars\n"
+    "  --galaxy-csv PATH        list of the true galaxies\n"
     "  -h, --help               this text\n";
 
 bool ParseNumber(const char* text, double* value) {
@@ -108,7 +119,7 @@ int main(int argc, char** argv) {
     StarfieldOptions options;
     StarfieldWriteOptions writing;
     std::vector<std::string> outputs;
-    std::string csv;
+    std::string csv, galaxyCsv;
 
     for (int i = 1; i < argc; ++i) {
         const std::string name = argv[i];
@@ -120,6 +131,10 @@ int main(int argc, char** argv) {
         }
         if (name == "--no-clip") {
             options.clip = false;
+            continue;
+        }
+        if (name == "--bleed") {
+            options.bleed = true;
             continue;
         }
         if (i + 1 >= argc) return Usage(("missing value after " + name).c_str());
@@ -215,6 +230,21 @@ int main(int argc, char** argv) {
             if (!ParseNumber(value, &options.margin)) return Usage(bad.c_str());
         } else if (name == "--separation") {
             if (!ParseNumber(value, &options.minSeparation)) return Usage(bad.c_str());
+        } else if (name == "--galaxies") {
+            if (!ParseInteger(value, 0, 100000, &n)) return Usage(bad.c_str());
+            options.galaxyCount = static_cast<int32_t>(n);
+        } else if (name == "--galaxy-peak") {
+            if (!ParseRange(value, &options.minGalaxyPeak, &options.maxGalaxyPeak)) return Usage(bad.c_str());
+        } else if (name == "--galaxy-radius") {
+            if (!ParseRange(value, &options.minGalaxyRadius, &options.maxGalaxyRadius)) return Usage(bad.c_str());
+        } else if (name == "--sersic") {
+            if (!ParseRange(value, &options.minSersicIndex, &options.maxSersicIndex)) return Usage(bad.c_str());
+        } else if (name == "--ellipticity") {
+            if (!ParseNumber(value, &options.maxEllipticity)) return Usage(bad.c_str());
+        } else if (name == "--seeing") {
+            if (!ParseNumber(value, &options.galaxySeeing)) return Usage(bad.c_str());
+        } else if (name == "--galaxy-csv") {
+            galaxyCsv = value;
         } else if (name == "-o" || name == "--output") {
             outputs.push_back(value);
         } else if (name == "--depth") {
@@ -229,12 +259,14 @@ int main(int argc, char** argv) {
             return Usage(("unknown option " + name).c_str());
         }
     }
-    if (outputs.empty() && csv.empty()) return Usage("nothing to write: give -o IMAGE or --csv FILE");
+    if (outputs.empty() && csv.empty() && galaxyCsv.empty())
+        return Usage("nothing to write: give -o IMAGE, --csv FILE or --galaxy-csv FILE");
 
     StarfieldImage image;
     std::vector<StarfieldStar> stars;
+    std::vector<StarfieldGalaxy> galaxies;
     std::string error;
-    if (!CreateStarfield(options, &image, &stars, &error)) return Usage(error.c_str());
+    if (!CreateStarfield(options, &image, &stars, &error, &galaxies)) return Usage(error.c_str());
     for (const std::string& path : outputs) {
         if (!WriteStarfieldImage(image, path, writing, &error)) {
             std::fprintf(stderr, "starfield: %s\n", error.c_str());
@@ -242,6 +274,10 @@ int main(int argc, char** argv) {
         }
     }
     if (!csv.empty() && !WriteStarfieldCsv(stars, csv, &error)) {
+        std::fprintf(stderr, "starfield: %s\n", error.c_str());
+        return 1;
+    }
+    if (!galaxyCsv.empty() && !WriteStarfieldGalaxyCsv(galaxies, galaxyCsv, &error)) {
         std::fprintf(stderr, "starfield: %s\n", error.c_str());
         return 1;
     }

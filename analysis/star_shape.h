@@ -1,0 +1,80 @@
+// How star-like each light source is, judged against the frame's own stars:
+// the analysis finds anything bright and compact enough to take spikes, and
+// on deep fields that includes galaxy cores. A front end that wants stars
+// only measures every source here after the analysis and hides (as the Hide
+// tool does) the ones the rule calls extended.
+//
+// Light is the mean of the three linear channels as the image's accessor
+// gives them, each held to full scale, in units of full scale (1.0), above
+// the local sky. The sky is the median of the pixels of each 32 × 32 cell,
+// the brightest outliers left out, smoothed over neighbouring cells and
+// interpolated between cell centres. Positions are in image coordinates,
+// pixel centres at whole numbers, as in the light source table.
+//
+// The measures of one source:
+//   size         the second-moment radius sqrt((Mxx + Myy) / 2) of moments
+//                weighted by an elliptical Gaussian matched to the source
+//                (iterated until the weight's moments are twice the weighted
+//                ones, which holds for a Gaussian of the same shape): the σ of
+//                a Gaussian star, larger for anything with more extended light
+//   ellipticity  (a² − b²) / (a² + b²) of the same moments: 0 round, 0.6 for
+//                axes 2:1
+//   concentration  the light within 1.5 reference sizes over the light within
+//                4 (0.67 for a Gaussian star, less for a galaxy's wide wings)
+// and the same measures of the stars of similar brightness: the sources whose
+// peaks lie within a factor of 2 of this one's (at least the 16 and at most
+// the 64 nearest in brightness, saturated ones left out). Their reference size
+// and ellipticity are the 30th percentiles, their reference concentration the
+// 70th: the compact end of the population, since galaxies are larger,
+// flatter and less concentrated than stars, and a fraction of galaxies among
+// the sources of one brightness does not move these ends much. Brightness
+// matters because a stretched photograph widens its bright stars.
+//
+// The rule: a source is extended when it is measured, not saturated, and its
+// size² is more than STAR_SHAPE_SIZE_LIMIT times the reference's, or its
+// ellipticity exceeds the reference's by STAR_SHAPE_ELLIPTICITY_LIMIT, or its
+// concentration falls below the reference's by STAR_SHAPE_CONCENTRATION_LIMIT.
+// Saturated sources (two or more pixels near the centre at the frame's
+// clipping level: flat tops, bleed trails) are stars whatever their shape.
+#pragma once
+
+#include <cstdint>
+
+#include "analysis/light_source_table.h"
+#include "image/image.h"
+
+constexpr float STAR_SHAPE_SIZE_LIMIT = 1.5f;
+constexpr float STAR_SHAPE_ELLIPTICITY_LIMIT = 0.3f;
+constexpr float STAR_SHAPE_CONCENTRATION_LIMIT = 0.12f;
+// Fewer comparable sources than this: no source of the frame is judged.
+constexpr uint32_t STAR_SHAPE_MIN_REFERENCES = 5;
+
+struct StarShape {
+    float x, y;                    // centre of the weighted moments
+    float peak;                    // brightest pixel of the centre's 3 × 3, above the sky
+    float size;                    // pixels
+    float ellipticity;
+    float concentration;
+    float referenceSize;           // of the stars of similar brightness (0: none to compare with)
+    float referenceEllipticity;
+    float referenceConcentration;
+    float relativeSize;            // (size / referenceSize)²; 0 without a reference
+    uint8_t measured;              // 0: peak below 5 sky deviations, too near the edge, or a centre that a
+                                   // neighbour draws more than 2 pixels away (never judged extended)
+    uint8_t saturated;
+    uint8_t extended;              // the rule's verdict
+    uint8_t spare;
+};
+
+// Measures every source of `table` on `image` (the picture the analysis ran
+// on, before any effect is drawn) into `shapes`, which holds table->count
+// records and receives them in table order, with their verdicts. The table
+// is not changed. RUN_OK, RUN_CANCELLED when `stop` (may be null) rose, or
+// RUN_OUT_OF_MEMORY (reported).
+int16_t MeasureLightSourceShapes(const Image* image, const LightSourceList* table, StarShape* shapes,
+                                 const volatile uint8_t* stop);
+
+// Hides every source whose verdict is extended, as the Hide tool does
+// (HideLightSource: the state it had is kept to be restored). Returns how
+// many were hidden; sources hidden already are left as they are.
+uint32_t HideExtendedLightSources(LightSourceList* table, const StarShape* shapes);
