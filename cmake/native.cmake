@@ -14,7 +14,8 @@ target_link_libraries(rlstarfield PUBLIC TIFF::TIFF)
 add_executable(starfield tools/starfield/starfield_main.cpp)
 target_link_libraries(starfield PRIVATE rlstarfield)
 
-add_executable(rl_tests ${RAYLUME_CORE_TEST_SOURCES} tests/starfield_test.cpp tests/gl_rules_test.cpp gl/gl_rules.cpp gl/half_float.cpp)
+add_executable(rl_tests ${RAYLUME_CORE_TEST_SOURCES} tests/starfield_test.cpp tests/gl_rules_test.cpp gl/gl_rules.cpp gl/half_float.cpp
+  tests/dialog_layout_test.cpp ui/dialog_layout.cpp tests/zoom_rules_test.cpp ui/zoom_rules.cpp)
 target_link_libraries(rl_tests PRIVATE rlhostcore rlcore rlhostabi rlstarfield GTest::gtest)
 add_test(NAME native_core COMMAND rl_tests)
 

@@ -18,7 +18,7 @@ if(NOT RAYLUME_NATIVE_TOOLS)
 endif()
 set(RAYLUME_RESOURCE_DIR ${CMAKE_BINARY_DIR}/resources)
 set(RAYLUME_GENERATED_RESOURCES ${RAYLUME_RESOURCE_DIR}/pipl.bin ${RAYLUME_RESOURCE_DIR}/aete.bin
-  ${RAYLUME_RESOURCE_DIR}/tool.cur ${RAYLUME_RESOURCE_DIR}/splash.bmp)
+  ${RAYLUME_RESOURCE_DIR}/tool.cur ${RAYLUME_RESOURCE_DIR}/splash.bmp ${RAYLUME_RESOURCE_DIR}/proxy_hand_open.cur ${RAYLUME_RESOURCE_DIR}/proxy_hand_grab.cur ${RAYLUME_RESOURCE_DIR}/proxy_zoom_in.cur ${RAYLUME_RESOURCE_DIR}/proxy_zoom_out.cur ${RAYLUME_RESOURCE_DIR}/proxy_zoom_limit.cur ${RAYLUME_RESOURCE_DIR}/proxy_hide.cur ${RAYLUME_RESOURCE_DIR}/proxy_show.cur)
 add_custom_command(
   OUTPUT ${RAYLUME_GENERATED_RESOURCES}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${RAYLUME_RESOURCE_DIR}
@@ -69,27 +69,29 @@ add_library(RaylumePro2 SHARED
   host/plugin_main.cpp
   host/plugin_state.cpp
   host/plugin_platform_win32.cpp
-  ui/settings_menu_win32.cpp
   host/resources.rc
   image/color_resources.rc
 )
 add_dependencies(RaylumePro2 rlresources)
 set_target_properties(RaylumePro2 PROPERTIES PREFIX "" SUFFIX ".8bf" OUTPUT_NAME RaylumePro2)
+# The .rc includes the dialog's resource scripts; CMake does not see those includes.
+set(RAYLUME_UI_RESOURCE_SCRIPTS ${CMAKE_SOURCE_DIR}/ui/main_dialog.rc ${CMAKE_SOURCE_DIR}/ui/preview_window.rc
+  ${CMAKE_SOURCE_DIR}/ui/dialog_ids.h)
 set_source_files_properties(host/resources.rc PROPERTIES
-  OBJECT_DEPENDS "${RAYLUME_GENERATED_RESOURCES};${CMAKE_BINARY_DIR}/version.rc")
-target_include_directories(RaylumePro2 PRIVATE ${RAYLUME_RESOURCE_DIR} ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}/host
+  OBJECT_DEPENDS "${RAYLUME_GENERATED_RESOURCES};${CMAKE_BINARY_DIR}/version.rc;${RAYLUME_UI_RESOURCE_SCRIPTS}")
+target_include_directories(RaylumePro2 PRIVATE ${RAYLUME_RESOURCE_DIR} ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}/host ${CMAKE_SOURCE_DIR}
   ${RAYLUME_RC_INCLUDES})
-target_link_libraries(RaylumePro2 PRIVATE rlhostcore rlgl rlcore rlhostabi opengl32 gdi32 comctl32 comdlg32 ole32
+target_link_libraries(RaylumePro2 PRIVATE rlui rlpreview rlhostcore rlgl rlcore rlhostabi opengl32 gdi32 comctl32 comdlg32 ole32
   shell32 user32 ${RAYLUME_STATIC_LINK})
 target_link_options(RaylumePro2 PRIVATE -Wl,--kill-at)
 
 # The host simulator, the same portable library as in the native build.
-add_library(rlhostsim STATIC ${RAYLUME_HOSTSIM_SOURCES})
+add_library(rlhostsim STATIC ${RAYLUME_HOSTSIM_SOURCES} tools/hostsim/dialog_driver_win32.cpp)
 target_link_libraries(rlhostsim PUBLIC rlhostabi)
 
 # rlhost: a console host that loads the real plug-in like an image editor does.
 add_executable(rlhost tools/rlhost/rlhost.cpp ${CMAKE_BINARY_DIR}/version.rc)
-target_link_libraries(rlhost PRIVATE rlhostsim rlhostabi ${RAYLUME_STATIC_LINK})
+target_link_libraries(rlhost PRIVATE rlhostsim rlhostabi rlraster ${RAYLUME_STATIC_LINK})
 target_include_directories(rlhost PRIVATE ${CMAKE_SOURCE_DIR})
 
 # Star fields for the tests (the file writers need libtiff and stay native).
@@ -181,6 +183,7 @@ set_tests_properties(wine_gl PROPERTIES TIMEOUT ${RAYLUME_WINE_TIMEOUT})
 # The preview: the background task, the OpenGL effect shapes, the scaled
 # display, and a headless harness that drives them for tests and tools.
 add_library(rlpreview STATIC
+  preview/preview_renderer.cpp
   preview/background_task.cpp
   preview/gl_shapes.cpp
   preview/proxy_display.cpp
@@ -198,3 +201,28 @@ set_tests_properties(wine_preview PROPERTIES TIMEOUT ${RAYLUME_WINE_TIMEOUT})
 add_executable(rl_preview_tool tools/previewtool/preview_tool.cpp ${CMAKE_BINARY_DIR}/version.rc image/color_resources.rc)
 target_include_directories(rl_preview_tool PRIVATE ${RAYLUME_RC_INCLUDES})
 target_link_libraries(rl_preview_tool PRIVATE rlpreview rlraster rlstarfield ${RAYLUME_STATIC_LINK})
+
+# The main dialog and its preview window.
+add_library(rlui STATIC
+  ui/main_dialog.cpp
+  ui/accelerators.cpp
+  ui/dialog_layout.cpp
+  ui/proxy_window.cpp
+  ui/zoom_rules.cpp
+  ui/settings_menu_win32.cpp
+)
+target_include_directories(rlui PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(rlui PUBLIC rlpreview rlhostcore rlgl rlcore rlhostabi comctl32 comdlg32 gdi32 user32)
+
+# The dialog and the preview window on the virtual display, with the plug-in's
+# own resources compiled in.
+add_executable(rl_win_dialog_tests tests/test_main.cpp tests/win/main_dialog_test.cpp tests/win/proxy_window_test.cpp
+  tests/win/dialog_test_resources.rc ${CMAKE_BINARY_DIR}/version.rc image/color_resources.rc)
+add_dependencies(rl_win_dialog_tests rlresources)
+set_source_files_properties(tests/win/dialog_test_resources.rc PROPERTIES
+  OBJECT_DEPENDS "${RAYLUME_GENERATED_RESOURCES};${RAYLUME_UI_RESOURCE_SCRIPTS}")
+target_include_directories(rl_win_dialog_tests PRIVATE ${RAYLUME_RESOURCE_DIR} ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}/host
+  ${CMAKE_SOURCE_DIR} ${RAYLUME_RC_INCLUDES})
+target_link_libraries(rl_win_dialog_tests PRIVATE rlui rlstarfield GTest::gtest shell32 ole32 ${RAYLUME_STATIC_LINK})
+add_test(NAME wine_dialog COMMAND rl_win_dialog_tests)
+set_tests_properties(wine_dialog PROPERTIES TIMEOUT ${RAYLUME_WINE_TIMEOUT})

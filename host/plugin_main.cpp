@@ -214,13 +214,18 @@ void RunFilter(bool showDialog) {
             StartLightSourceAnalysis(GetHostImage());
     }
     if (GetResult() == noErr) {
+        bool render = true;
         if (showDialog) {
-            // Until the dialog exists a run that asks for it renders with the
-            // settings it starts from, rather than failing.
-            DebugEvent(__LINE__, TRACE_MESSAGE).Report("The dialog is not available; rendering with the current settings.");
+            // The user edits the record in the dialog; Cancel leaves it as it was.
+            FilterParameters before = *gPlugin.parameters;
+            render = PlatformRunDialog();
+            if (!render) {
+                *gPlugin.parameters = before;
+                if (GetResult() == noErr) SetResultError(userCanceledErr);
+            }
         }
         *gPlugin.showDialog = 0;
-        RenderFilterEffects(record, gPlugin.bigDocument, *gPlugin.parameters);
+        if (render && GetResult() == noErr) RenderFilterEffects(record, gPlugin.bigDocument, *gPlugin.parameters);
     }
     // The analysis stops before the image it reads goes.
     StopLightSourceAnalysis();

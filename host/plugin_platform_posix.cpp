@@ -14,5 +14,6 @@ void* PlatformLoadToolCursor() { return nullptr; }
 void* PlatformLoadSettingsMenu() { return nullptr; }
 void* PlatformLoadSplashBitmap() { return nullptr; }
 void PlatformLoadOpenGLSettings() {}
+bool PlatformRunDialog() { return true; }
 void PlatformFreeResources() {}
 #endif

@@ -10,6 +10,9 @@
 #include "gl/drawing_settings.h"
 #include "gl/gl_context.h"
 #include "gl/glew_version.h"
+#include "preview/preview_renderer.h"
+#include "ui/accelerators.h"
+#include "ui/main_dialog.h"
 #include "host/plugin_state.h"
 #include "image/lcms_version.h"
 #include "params/user_data_folders.h"
@@ -93,7 +96,22 @@ void PlatformLoadOpenGLSettings() {
     LogPrimaryGPU();
 }
 
+bool PlatformRunDialog() {
+    SetPreviewRendererProcs(PreviewRenderer());
+    SetPreviewSplashBitmap(static_cast<HBITMAP>(gPlugin.splashBitmap));
+    MainDialogInputs inputs = {};
+    inputs.instance = static_cast<HINSTANCE>(GetPluginInstance());
+    inputs.owner = reinterpret_cast<HWND>(gPlugin.hostWindow);
+    inputs.record = gPlugin.parameters;
+    inputs.settingsMenu = static_cast<HMENU>(gPlugin.settingsMenu);
+    inputs.productTitle = gPlugin.productTitle;
+    bool ok = RunMainDialog(inputs);
+    SetPreviewRendererProcs(nullptr);
+    return ok;
+}
+
 void PlatformFreeResources() {
+    FreeAcceleratorKeys();  // the dialog's keyboard hook lives until the run ends
     if (gPlugin.settingsMenu) DestroyMenu(static_cast<HMENU>(gPlugin.settingsMenu));
     gPlugin.settingsMenu = nullptr;
     if (gPlugin.splashBitmap) DeleteObject(static_cast<HGDIOBJ>(gPlugin.splashBitmap));
@@ -101,15 +119,30 @@ void PlatformFreeResources() {
 }
 
 // Stand-alone Options entry (a start-menu shortcut calls it through rundll32).
-extern "C" __declspec(dllexport) void CALLBACK ConfigureOptions(HWND owner, HINSTANCE, LPSTR, int) {
+namespace {
+void RunConfigureOptions(HWND owner) {
     if (!gPlugin.initialised) InitializePluginState(filterSelectorAbout, reinterpret_cast<OsWindow>(owner));
     DebugEvent(__LINE__, TRACE_MESSAGE).Report("Opening Options dialog from start menu.");
     ReportUnexpected(__LINE__, "ConfigureOptions() - The Options dialog is not available in this build.");
     TearDownPluginState();
 }
+}  // namespace
+
+extern "C" __declspec(dllexport) void CALLBACK ConfigureOptions(HWND owner, HINSTANCE, LPSTR, int) {
+    // Nothing may escape into the caller (a start-menu shortcut through rundll32).
+    try {
+        RunConfigureOptions(owner);
+    } catch (...) {
+        try {
+            TearDownPluginState();
+        } catch (...) {
+        }
+    }
+}
 
 // Installer entry: characterises the installation into an installation log.
-extern "C" __declspec(dllexport) void CALLBACK InstallConfiguration(HWND, HINSTANCE, LPSTR commandLine, int) {
+namespace {
+void RunInstallConfiguration(LPSTR commandLine) {
     SetInstallationLog(true);
     SetUserInterfaceThread(OsGetCurrentThreadId());
     OpenDebugLog("Raylume Pro 2", nullptr);
@@ -122,4 +155,18 @@ extern "C" __declspec(dllexport) void CALLBACK InstallConfiguration(HWND, HINSTA
     ConfigureOpenGLInstallation(commandLine);
     CloseDebugLog();
 }
+}  // namespace
+
+extern "C" __declspec(dllexport) void CALLBACK InstallConfiguration(HWND, HINSTANCE, LPSTR commandLine, int) {
+    // The installer goes on whatever happens here: nothing escapes into it.
+    try {
+        RunInstallConfiguration(commandLine);
+    } catch (...) {
+        try {
+            CloseDebugLog();
+        } catch (...) {
+        }
+    }
+}
+
 #endif

@@ -62,4 +62,8 @@ void* PlatformLoadToolCursor();
 void* PlatformLoadSettingsMenu();
 void* PlatformLoadSplashBitmap();
 void PlatformLoadOpenGLSettings();
+// The main dialog on the host's window, editing *gPlugin.parameters. True on
+// OK (render); false on Cancel or an error (the result says which). Without a
+// dialog (natively) it renders with the values as they are.
+bool PlatformRunDialog();
 void PlatformFreeResources();

@@ -317,6 +317,12 @@ bool ChoosePreviewPixelFormat(HWND window, int* format, PIXELFORMATDESCRIPTOR* d
     bool softwareOnly = OpenGLOptimizationSetting() == OPTIMIZE_NONE;
     *format = SelectPixelFormat(window, softwareOnly, descriptor, accelerated);
     SetGPUAccelerated(*accelerated);
+    // NOTE: only a format the card draws with goes onto the window. Without
+    // acceleration OpenGL draws into a bitmap (the bitmap's own device context
+    // takes the format) and the window is painted with GDI; a GL format on the
+    // window makes some drivers (Wine's) route the window's GDI output away
+    // from the screen, and the preview stays black.
+    if (*format > 0 && !*accelerated) return true;
     HDC deviceContext = GetDC(window);
     bool set = *format > 0 && deviceContext &&
                (GetPixelFormat(deviceContext) == *format || SetPixelFormat(deviceContext, *format, descriptor));

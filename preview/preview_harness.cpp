@@ -11,6 +11,7 @@
 #include "gl/glew_table.h"
 #include "gl/screen_bitmap.h"
 #include "preview/background_task.h"
+#include "preview/preview_renderer.h"
 #include "preview/proxy_display.h"
 #include "support/debug_log.h"
 
@@ -21,8 +22,6 @@ const char kWindowClass[] = "RaylumePreviewHarness";
 struct Harness {
     HWND window = nullptr;
     int32_t width = 0, height = 0;
-    OpenGLContext context = {};
-    bool accelerated = false;
     ParameterSet current = {};      // what the next request shows
     ParameterSet lastRendered = {}; // the set of the newest frame
     std::atomic<uint32_t> rendered{0};
@@ -52,38 +51,15 @@ bool CurrentSet(ParameterSet* set) {
 
 bool AnalysisAlreadyDone() { return true; }
 
-// ---- the renderer the task runs ----
-
-bool StartRenderer(const PreviewStartRecord& record) {
-    RECT client = {0, 0, record.width, record.height};
-    bool made = record.accelerated
-                    ? CreateScreenContext(&gHarness.context, record.previewWindow, client, record.pixelFormat,
-                                          record.descriptor)
-                    : CreateBitmapContext(&gHarness.context, record.previewWindow, client, record.pixelFormat,
-                                          record.descriptor);
-    if (!made) return false;
-    gHarness.accelerated = record.accelerated;
-    return InitializeOpenGLDrawingSettings() && InitializeScaledProxyLayer(nullptr, record.previewWindow);
-}
-
-bool RenderFrame(const ParameterSet& set, HRGN) {
-    bool drawn = DrawProxyDisplayFrame(set);
+// The real renderer, with the newest set remembered for the harness.
+bool RenderFrame(const ParameterSet& set, HRGN region) {
+    bool drawn = PreviewRenderer()->render(set, region);
     gHarness.lastRendered = set;
     gHarness.rendered.fetch_add(1);
     return drawn;
 }
 
-void FinishRenderer() {
-    if (IsScaledProxyLayerReady()) DestroyScaledProxyLayer();
-    if (gHarness.context.type != OPENGL_CONTEXT_NONE) ReleaseOpenGLContext(&gHarness.context);
-}
-
-bool PreciseArithmetic() {
-    return GPUAccelerated() && OpenGLOptimizationSetting() == OPTIMIZE_FOR_QUALITY &&
-           TextureFormat16().internalFormat != TextureFormat8().internalFormat;
-}
-
-const PreviewRendererProcs kProcs = {StartRenderer, RenderFrame, FinishRenderer, nullptr, PreciseArithmetic};
+PreviewRendererProcs gProcs;
 
 void Pump() {
     MSG msg;
@@ -111,7 +87,6 @@ bool OpenPreviewHarness(int32_t width, int32_t height, uint32_t optimizationSett
     gHarness.width = width;
     gHarness.height = height;
     gHarness.rendered = 0;
-    gHarness.context = OpenGLContext{};
     gHarness.window = CreateWindowExA(0, kWindowClass, "", WS_POPUP, 0, 0, width, height, nullptr, nullptr,
                                       wc.hInstance, nullptr);
     if (!gHarness.window) {
@@ -119,7 +94,10 @@ bool OpenPreviewHarness(int32_t width, int32_t height, uint32_t optimizationSett
         return false;
     }
     OpenGLRegistry().optimizationSetting = optimizationSetting;
-    SetPreviewRendererProcs(&kProcs);
+    gProcs = *PreviewRenderer();
+    gProcs.render = RenderFrame;
+    gProcs.drawWait = nullptr;  // no splash here: the harness waits on grey
+    SetPreviewRendererProcs(&gProcs);
     SetCurrentParameterSetProc(CurrentSet);
     if (!GetAnalysisCompleteEvent()) SetAnalysisFinishedProcForTesting(AnalysisAlreadyDone);
     gHarness.current = ParameterSet{};
@@ -190,4 +168,4 @@ void ClosePreviewHarness() {
     Pump();
 }
 
-bool PreviewHarnessAccelerated() { return gHarness.accelerated; }
+bool PreviewHarnessAccelerated() { return PreviewRendererAccelerated(); }

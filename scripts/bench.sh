@@ -85,6 +85,30 @@ if [ "$STAGES" = 1 ] && [ -x build/native/rl_bench ]; then
   build/native/rl_bench --benchmark_min_time=0.01
 fi
 
+# The Windows build against the native one on the same field: the engine
+# must not depend on a fast allocator or C library (Wine's memcpy copies
+# byte by byte). Wine's own process start (about 0.3 s) is included.
+if [ -x build/mingw/raylume.exe ]; then
+  source scripts/wine-env.sh
+  raylume_wine_start
+  printf '\n== raylume.exe under Wine vs native raylume, 4000 x 3000 16-bit (goal: at most 2 x)\n'
+  MAX=(--quantity 100 --intensity 100 --length 100 --number-of-points 32 --spike-sharpness 100 --color-saturation 100
+    --rainbow-intensity 100 --rainbow-frequency 100 --secondary-spike-intensity 100 --soft-flare-intensity 100
+    --ring-flare-intensity 100)
+  for label in "Length 50" "Length 100" "every value at its maximum"; do
+    case "$label" in
+      "Length 50") args=(--length 50) ;;
+      "Length 100") args=(--length 100) ;;
+      *) args=("${MAX[@]}") ;;
+    esac
+    t0=$(now); build/native/raylume "$WORK/field.tif" "$WORK/out-native.tif" --quiet "${args[@]}"; t1=$(now)
+    wine build/mingw/raylume.exe "$WORK/field.tif" "$WORK/out-wine.tif" --quiet "${args[@]}"; t2=$(now)
+    printf '%-28s native %.2f s, Windows %.2f s: %.2f x\n' "$label" "$(awk "BEGIN {print $t1 - $t0}")" \
+      "$(awk "BEGIN {print $t2 - $t1}")" "$(awk "BEGIN {print ($t2 - $t1) / ($t1 - $t0)}")"
+  done
+  raylume_wine_stop
+fi
+
 # The preview: time from a queued parameter set to a frame read back, on the
 # card's path (llvmpipe under Wine) and the software path.
 if [ -x build/mingw/rl_preview_tool.exe ]; then

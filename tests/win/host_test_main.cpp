@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tests/win/host_test_paths.h"
+#include "tools/hostsim/dialog_driver_win32.h"
 
 namespace {
 std::string gPlugin, gHost, gScratch;
@@ -98,7 +99,10 @@ int main(int argc, char** argv) {
     GetTempPathA(MAX_PATH, temp);
     gScratch = std::string(temp) + "raylume-host-tests-" + std::to_string(GetCurrentProcessId());
     CreateDirectoryA(gScratch.c_str(), nullptr);
+    // The user presses OK in every dialog the filter shows, and closes every message box.
+    StartDialogDriver(DialogDriverOptions());
     const int result = RUN_ALL_TESTS();
+    StopDialogDriver();
     WIN32_FIND_DATAA found;
     HANDLE find = FindFirstFileA((gScratch + "\\*").c_str(), &found);
     if (find != INVALID_HANDLE_VALUE) {

@@ -22,7 +22,9 @@
 #include "host/host_abi.h"
 #include "host/resource_description.h"
 #include "tools/hostsim/host_simulator.h"
+#include "tools/hostsim/dialog_driver_win32.h"
 #include "tools/hostsim/image_files.h"
+#include "tools/raylume/raster.h"
 
 namespace {
 
@@ -47,7 +49,13 @@ const char kUsage[] =
     "  --replay                hand the descriptor a run wrote to the next run\n"
     "  --tile WxH              tile size hints (0x0 allowed)\n"
     "  --repeat N              N runs in one host session\n"
-    "  --output FILE           write the document after the last run\n";
+    "  --output FILE           write the document after the last run\n"
+    "  --dialog-action A       answer the dialog with ok (default), cancel or esc\n"
+    "  --dialog-steps LIST     before answering, once the preview is ready: comma-separated steps\n"
+    "                          zoom-in, zoom-out, fit, hide-tool, show-tool, drag:X0:Y0:X1:Y1 (preview\n"
+    "                          client pixels), click:X:Y, effects-only, preview, wait:MS\n"
+    "  --screenshot FILE.png   a picture of the dialog just before answering it\n"
+    "  --opengl-setting N      store the OpenGL setting N (1 quality .. 4 software) before the run\n";
 
 // ---- finding the filter ----
 
@@ -230,6 +238,10 @@ struct RunOptions {
     bool mask = false;
     bool transparency = false;
     int repeat = 1;
+    DialogAction dialogAction = DIALOG_PRESS_OK;
+    std::string dialogSteps;
+    std::string screenshot;
+    int openglSetting = 0;
 };
 
 // A number of at most nine digits (no sign, no overflow), then `end` must follow.
@@ -326,6 +338,20 @@ bool ParseRunOptions(int argc, char** argv, RunOptions& run, HostOptions& option
         } else if (option == "--repeat") {
             if (!ParseInt(value, 1, 100000, &run.repeat)) return bad("takes a count of runs");
             i++;
+        } else if (option == "--dialog-action") {
+            const std::string a = value;
+            if (a == "ok") run.dialogAction = DIALOG_PRESS_OK;
+            else if (a == "cancel") run.dialogAction = DIALOG_PRESS_CANCEL;
+            else if (a == "esc") run.dialogAction = DIALOG_PRESS_ESCAPE;
+            else return bad("takes ok, cancel or esc");
+            i++;
+        } else if (option == "--dialog-steps" || option == "--screenshot") {
+            if (!hasValue) return bad("takes a value");
+            (option == "--screenshot" ? run.screenshot : run.dialogSteps) = value;
+            i++;
+        } else if (option == "--opengl-setting") {
+            if (!ParseInt(value, 1, 4, &run.openglSetting)) return bad("takes 1, 2, 3 or 4");
+            i++;
         } else {
             std::fprintf(stderr, "rlhost: unknown option '%s'\n%s", option.c_str(), kUsage);
             return false;
@@ -364,6 +390,99 @@ void PrintRun(int number, const RunLog& run) {
         std::printf("run %d: descriptor written, %zu keys\n", number, run.writtenDescriptor.items.size());
 }
 
+// ---- the user at the dialog ----
+
+// The dialog's client-area picture as it is on the screen, as an 8-bit RGB PNG.
+bool SaveScreenshot(HWND dialog, const std::string& path) {
+    RECT r;
+    if (!GetWindowRect(dialog, &r)) return false;
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = w;
+    info.bmiHeader.biHeight = -h;  // top-down
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool ok = bitmap && bits;
+    if (ok) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        ok = BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY) != 0;
+        GdiFlush();
+        SelectObject(memory, old);
+    }
+    Raster picture;
+    if (ok) {
+        picture.width = w;
+        picture.height = h;
+        picture.colours = 3;
+        picture.depth = 8;
+        picture.samples.resize(picture.RowBytes() * static_cast<size_t>(h));
+        for (int y = 0; y < h; y++)
+            for (int x = 0; x < w; x++) {
+                const uint8_t* in = static_cast<const uint8_t*>(bits) + (static_cast<size_t>(y) * w + x) * 4;
+                uint8_t* out = picture.Row(y) + x * 3;
+                out[0] = in[2];
+                out[1] = in[1];
+                out[2] = in[0];
+            }
+        std::string error;
+        ok = WritePngRaster(path, picture, &error);
+        if (!ok) std::printf("screenshot: %s\n", error.c_str());
+    }
+    if (bitmap) DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return ok;
+}
+
+// Runs the comma-separated steps against the open dialog (from the driver's thread).
+void RunDialogSteps(HWND dialog, const std::string& steps) {
+    HWND preview = GetDlgItem(dialog, 1040);
+    size_t from = 0;
+    while (from < steps.size()) {
+        size_t end = steps.find(',', from);
+        if (end == std::string::npos) end = steps.size();
+        const std::string step = steps.substr(from, end - from);
+        from = end + 1;
+        int a = 0, b = 0, c = 0, d = 0;
+        auto command = [&](WPARAM id) { SendMessageA(dialog, WM_COMMAND, id, 0); };
+        if (step == "zoom-in") command(40062);
+        else if (step == "zoom-out") command(40063);
+        else if (step == "fit") command(40070);
+        else if (step == "hide-tool") command(40081);
+        else if (step == "show-tool") command(40092);
+        else if (step == "effects-only") command(40079);
+        else if (step == "preview") command(40055);
+        else if (std::sscanf(step.c_str(), "wait:%d", &a) == 1) Sleep(static_cast<DWORD>(a));
+        else if (std::sscanf(step.c_str(), "click:%d:%d", &a, &b) == 2) {
+            SendMessageA(preview, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(a, b));
+            SendMessageA(preview, WM_LBUTTONUP, 0, MAKELPARAM(a, b));
+        } else if (std::sscanf(step.c_str(), "drag:%d:%d:%d:%d", &a, &b, &c, &d) == 4) {
+            SendMessageA(preview, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(a, b));
+            SendMessageA(preview, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM((a + c) / 2, (b + d) / 2));
+            SendMessageA(preview, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(c, d));
+            SendMessageA(preview, WM_LBUTTONUP, 0, MAKELPARAM(c, d));
+        } else {
+            std::printf("dialog: unknown step '%s'\n", step.c_str());
+        }
+        Sleep(150);
+    }
+}
+
+void StoreOpenGLSetting(int setting) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Corvane Software\\RaylumePro\\2.0\\OpenGLSettings", 0, nullptr,
+                        0, KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return;
+    DWORD value = static_cast<DWORD>(setting);
+    RegSetValueExA(key, "OpenGLOptimizationSetting", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+    RegCloseKey(key);
+}
+
 int RunFilter(const Plugin& plugin, int argc, char** argv) {
     HostSimulator host(plugin.entry);
     RunOptions run;
@@ -384,7 +503,26 @@ int RunFilter(const Plugin& plugin, int argc, char** argv) {
                 host.document.mode, SimModeName(host.document.mode), host.document.PlaneCount(),
                 host.document.PlaneCount() == 1 ? "" : "s", host.document.hasMask ? ", selection" : "",
                 host.document.transparency ? ", transparency" : "");
+    if (run.openglSetting) StoreOpenGLSetting(run.openglSetting);
+    DialogDriverOptions driver;
+    driver.action = run.dialogAction;
+    const bool scripted = !run.dialogSteps.empty() || !run.screenshot.empty();
+    driver.readyTimeoutMilliseconds = scripted ? 30000 : 0;
+    driver.settleMilliseconds = scripted ? 1500 : 0;
+    driver.beforeAction = [&run](HWND dialog) {
+        if (!run.dialogSteps.empty()) {
+            RunDialogSteps(dialog, run.dialogSteps);
+            Sleep(1500);  // the frames of the last step
+        }
+        if (!run.screenshot.empty())
+            std::printf("Screenshot: %s %s\n", run.screenshot.c_str(),
+                        SaveScreenshot(dialog, run.screenshot) ? "written" : "FAILED");
+    };
+    StartDialogDriver(driver);
     for (int i = 1; i <= run.repeat; i++) PrintRun(i, host.RunFilter());
+    StopDialogDriver();
+    if (DialogsAnswered() > 0) std::printf("Dialog answered %d time%s\n", DialogsAnswered(), DialogsAnswered() == 1 ? "" : "s");
+    for (const std::string& text : DismissedMessageBoxes()) std::printf("Message box dismissed: \"%s\"\n", text.c_str());
     if (!run.output.empty()) {
         std::string error;
         if (!WriteImageFile(run.output, host.document, &error)) {

@@ -1,0 +1,117 @@
+#include "tools/hostsim/dialog_driver_win32.h"
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+constexpr int kPreviewAreaId = 1040;  // the filter dialog's preview
+constexpr int kHideToolId = 1123;     // enabled once the preview is ready
+
+std::thread gThread;
+std::atomic<bool> gRunning{false};
+std::atomic<int32_t> gAnswered{0};
+std::mutex gLock;
+std::vector<std::string> gBoxes;
+DialogDriverOptions gOptions;
+
+struct Found {
+    HWND dialog = nullptr;
+    std::vector<HWND> boxes;
+};
+
+BOOL CALLBACK Visit(HWND window, LPARAM raw) {
+    auto* found = reinterpret_cast<Found*>(raw);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
+    char name[32] = {};
+    GetClassNameA(window, name, sizeof(name));
+    if (std::string(name) != "#32770") return TRUE;
+    if (GetDlgItem(window, kPreviewAreaId))
+        found->dialog = window;
+    else
+        found->boxes.push_back(window);
+    return TRUE;
+}
+
+Found Scan() {
+    Found found;
+    EnumWindows(Visit, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+void Dismiss(HWND box) {
+    char text[1024] = {};
+    GetDlgItemTextA(box, 0xFFFF, text, sizeof(text));  // a message box's text
+    {
+        std::lock_guard<std::mutex> hold(gLock);
+        gBoxes.push_back(text);
+    }
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
+}
+
+void Answer(HWND dialog) {
+    if (gOptions.readyTimeoutMilliseconds) WaitForPreviewReady(dialog, gOptions.readyTimeoutMilliseconds);
+    if (gOptions.settleMilliseconds) Sleep(gOptions.settleMilliseconds);
+    if (gOptions.beforeAction) gOptions.beforeAction(dialog);
+    switch (gOptions.action) {
+        case DIALOG_PRESS_OK: PostMessageA(dialog, WM_COMMAND, IDOK, 0); break;
+        case DIALOG_PRESS_CANCEL: PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0); break;
+        case DIALOG_PRESS_ESCAPE:
+            // The key as the dialog's message loop sees it.
+            PostMessageA(GetFocus() ? GetFocus() : dialog, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+            PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+            break;
+    }
+    ++gAnswered;
+}
+
+void Watch() {
+    HWND answered = nullptr;
+    while (gRunning.load()) {
+        Found found = Scan();
+        for (HWND box : found.boxes) Dismiss(box);
+        if (found.dialog && found.dialog != answered) {
+            answered = found.dialog;
+            Answer(found.dialog);
+        }
+        if (!found.dialog) answered = nullptr;
+        Sleep(20);
+    }
+}
+
+}  // namespace
+
+void StartDialogDriver(const DialogDriverOptions& options) {
+    StopDialogDriver();
+    gOptions = options;
+    gRunning = true;
+    gThread = std::thread(Watch);
+}
+
+void StopDialogDriver() {
+    if (!gRunning.exchange(false)) return;
+    if (gThread.joinable()) gThread.join();
+}
+
+int32_t DialogsAnswered() { return gAnswered.load(); }
+
+std::vector<std::string> DismissedMessageBoxes() {
+    std::lock_guard<std::mutex> hold(gLock);
+    return gBoxes;
+}
+
+HWND FindFilterDialog() { return Scan().dialog; }
+
+bool WaitForPreviewReady(HWND dialog, uint32_t timeoutMilliseconds) {
+    for (uint32_t waited = 0; waited < timeoutMilliseconds; waited += 20) {
+        HWND hide = GetDlgItem(dialog, kHideToolId);
+        if (hide && IsWindowEnabled(hide)) return true;
+        if (!IsWindow(dialog)) return false;
+        Sleep(20);
+    }
+    return false;
+}
