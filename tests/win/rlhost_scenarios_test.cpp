@@ -85,6 +85,34 @@ TEST(ConsoleHost, AnImageFileGoesThroughTheFilter) {
     EXPECT_TRUE(HasLine(out.text, "run 1: start 0")) << out.text;
 }
 
+// The user at the dialog: OK renders exactly what a run without the dialog
+// renders from the same values; Esc ends the run with -128 and the image as it was.
+TEST(ConsoleHost, TheDialogsOkRendersAsASilentRunAndEscapeLeavesTheImage) {
+    SimDocument picture = MakeSimDocument(plugInModeRGB48, 160, 120);
+    FillSkyPattern(picture, 9);
+    const std::string input = HostTestScratchFolder() + "\\stars.ppm";
+    std::string error;
+    ASSERT_TRUE(WriteImageFile(input, picture, &error)) << error;
+    auto run = [&](const std::string& options, const std::string& output) {
+        return RunConsoleHost("run --descriptor-version 0 --image \"" + input + "\" --output \"" + output + "\" " +
+                              options);
+    };
+    const std::string ok = HostTestScratchFolder() + "\\ok.ppm", silent = HostTestScratchFolder() + "\\silent.ppm",
+                      escaped = HostTestScratchFolder() + "\\escaped.ppm";
+    ProcessOutput withDialog = run("--dialog-action ok", ok);
+    EXPECT_TRUE(HasLine(withDialog.text, "run 1: start 0")) << withDialog.text;
+    EXPECT_TRUE(HasLine(withDialog.text, "Dialog answered 1 time")) << withDialog.text;
+    ProcessOutput without = run("--no-dialog", silent);
+    EXPECT_TRUE(HasLine(without.text, "run 1: start 0")) << without.text;
+    EXPECT_EQ(FileBytes(ok), FileBytes(silent));
+    EXPECT_NE(FileBytes(ok), FileBytes(input));  // the effects were drawn
+
+    ProcessOutput cancelled = run("--dialog-action esc", escaped);
+    EXPECT_TRUE(HasLine(cancelled.text, "run 1: start -128")) << cancelled.text;
+    EXPECT_EQ(FileBytes(escaped), FileBytes(input));
+    EXPECT_EQ(cancelled.text.find("Message box dismissed"), std::string::npos) << cancelled.text;
+}
+
 TEST(ConsoleHost, AboutOnItsOwn) {
     ProcessOutput out = RunConsoleHost("about --no-basic-suite");
     EXPECT_EQ(out.exitCode, 0) << out.text;
