@@ -15,7 +15,8 @@ add_executable(starfield tools/starfield/starfield_main.cpp)
 target_link_libraries(starfield PRIVATE rlstarfield)
 
 add_executable(rl_tests ${RAYLUME_CORE_TEST_SOURCES} tests/starfield_test.cpp tests/gl_rules_test.cpp gl/gl_rules.cpp gl/half_float.cpp
-  tests/dialog_layout_test.cpp ui/dialog_layout.cpp tests/zoom_rules_test.cpp ui/zoom_rules.cpp)
+  tests/dialog_layout_test.cpp ui/dialog_layout.cpp tests/zoom_rules_test.cpp ui/zoom_rules.cpp
+  tests/options_settings_test.cpp params/options_settings.cpp)
 target_link_libraries(rl_tests PRIVATE rlhostcore rlcore rlhostabi rlstarfield GTest::gtest)
 add_test(NAME native_core COMMAND rl_tests)
 
@@ -98,3 +99,4 @@ if(RAYLUME_FUZZ)
     target_link_options(${target} PRIVATE -fsanitize=fuzzer)
   endforeach()
 endif()
+

@@ -76,7 +76,7 @@ add_dependencies(RaylumePro2 rlresources)
 set_target_properties(RaylumePro2 PROPERTIES PREFIX "" SUFFIX ".8bf" OUTPUT_NAME RaylumePro2)
 # The .rc includes the dialog's resource scripts; CMake does not see those includes.
 set(RAYLUME_UI_RESOURCE_SCRIPTS ${CMAKE_SOURCE_DIR}/ui/main_dialog.rc ${CMAKE_SOURCE_DIR}/ui/preview_window.rc
-  ${CMAKE_SOURCE_DIR}/ui/dialog_ids.h)
+  ${CMAKE_SOURCE_DIR}/ui/periphery_dialogs.rc ${CMAKE_SOURCE_DIR}/ui/dialog_ids.h)
 set_source_files_properties(host/resources.rc PROPERTIES
   OBJECT_DEPENDS "${RAYLUME_GENERATED_RESOURCES};${CMAKE_BINARY_DIR}/version.rc;${RAYLUME_UI_RESOURCE_SCRIPTS}")
 target_include_directories(RaylumePro2 PRIVATE ${RAYLUME_RESOURCE_DIR} ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}/host ${CMAKE_SOURCE_DIR}
@@ -119,6 +119,7 @@ add_executable(rl_win_host_tests
 )
 target_link_libraries(rl_win_host_tests PRIVATE rlhostsim rlhostabi GTest::gtest shell32 ${RAYLUME_STATIC_LINK})
 target_include_directories(rl_win_host_tests PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_definitions(rl_win_host_tests PRIVATE RAYLUME_PROJECT_VERSION="${PROJECT_VERSION}")
 add_dependencies(rl_win_host_tests RaylumePro2 rlhost)
 
 # The simulator's own tests on Windows.
@@ -210,13 +211,21 @@ add_library(rlui STATIC
   ui/proxy_window.cpp
   ui/zoom_rules.cpp
   ui/settings_menu_win32.cpp
+  ui/help_viewer.cpp
+  ui/options_dialog.cpp
+  ui/about_box.cpp
+  ui/light_source_table_dialog.cpp
+  params/options_settings.cpp
 )
 target_include_directories(rlui PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(rlui PUBLIC rlpreview rlhostcore rlgl rlcore rlhostabi comctl32 comdlg32 gdi32 user32)
+target_link_libraries(rlui PUBLIC rlpreview rlhostcore rlgl rlcore rlhostabi comctl32 comdlg32 gdi32 user32 shell32
+  advapi32)
 
 # The dialog and the preview window on the virtual display, with the plug-in's
 # own resources compiled in.
 add_executable(rl_win_dialog_tests tests/test_main.cpp tests/win/main_dialog_test.cpp tests/win/proxy_window_test.cpp
+  tests/win/help_viewer_test.cpp
+  tests/win/periphery_dialogs_test.cpp
   tests/win/dialog_test_resources.rc ${CMAKE_BINARY_DIR}/version.rc image/color_resources.rc)
 add_dependencies(rl_win_dialog_tests rlresources)
 set_source_files_properties(tests/win/dialog_test_resources.rc PROPERTIES

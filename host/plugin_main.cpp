@@ -289,6 +289,7 @@ void DoFinish() {
 void DoAbout() {
     if (StartCom()) {
         DebugEvent(__LINE__, TRACE_MESSAGE).Report("About box requested.");
+        PlatformRunAboutBox();
         LeaveCom();
     }
     TearDownPluginState();

@@ -14,6 +14,9 @@ void* PlatformLoadToolCursor() { return nullptr; }
 void* PlatformLoadSettingsMenu() { return nullptr; }
 void* PlatformLoadSplashBitmap() { return nullptr; }
 void PlatformLoadOpenGLSettings() {}
+void PlatformInitializeHelp() {}
+void PlatformCloseHelpViewer() {}
 bool PlatformRunDialog() { return true; }
+void PlatformRunAboutBox() {}
 void PlatformFreeResources() {}
 #endif

@@ -11,8 +11,11 @@
 #include "gl/gl_context.h"
 #include "gl/glew_version.h"
 #include "preview/preview_renderer.h"
+#include "ui/about_box.h"
 #include "ui/accelerators.h"
+#include "ui/help_viewer.h"
 #include "ui/main_dialog.h"
+#include "ui/options_dialog.h"
 #include "host/plugin_state.h"
 #include "image/lcms_version.h"
 #include "params/user_data_folders.h"
@@ -96,6 +99,10 @@ void PlatformLoadOpenGLSettings() {
     LogPrimaryGPU();
 }
 
+void PlatformInitializeHelp() { InitializeHelpViewer(); }
+
+void PlatformCloseHelpViewer() { CloseHelpViewer(); }
+
 bool PlatformRunDialog() {
     SetPreviewRendererProcs(PreviewRenderer());
     SetPreviewSplashBitmap(static_cast<HBITMAP>(gPlugin.splashBitmap));
@@ -110,6 +117,10 @@ bool PlatformRunDialog() {
     return ok;
 }
 
+void PlatformRunAboutBox() {
+    ShowAboutBox(static_cast<HINSTANCE>(GetPluginInstance()), reinterpret_cast<HWND>(gPlugin.hostWindow));
+}
+
 void PlatformFreeResources() {
     FreeAcceleratorKeys();  // the dialog's keyboard hook lives until the run ends
     if (gPlugin.settingsMenu) DestroyMenu(static_cast<HMENU>(gPlugin.settingsMenu));
@@ -119,11 +130,18 @@ void PlatformFreeResources() {
 }
 
 // Stand-alone Options entry (a start-menu shortcut calls it through rundll32).
+// Started a second time while its dialog is open, it brings that dialog to
+// the front instead (ClaimStandaloneOptionsDialog).
 namespace {
 void RunConfigureOptions(HWND owner) {
+    GetPluginInstance();  // reports a missing module handle; the dialog then fails to load
     if (!gPlugin.initialised) InitializePluginState(filterSelectorAbout, reinterpret_cast<OsWindow>(owner));
-    DebugEvent(__LINE__, TRACE_MESSAGE).Report("Opening Options dialog from start menu.");
-    ReportUnexpected(__LINE__, "ConfigureOptions() - The Options dialog is not available in this build.");
+    HANDLE mutex = nullptr;
+    if (ClaimStandaloneOptionsDialog(&mutex) && StartCom()) {
+        ShowOptionsDialog(static_cast<HINSTANCE>(GetPluginInstance()), owner);
+        LeaveCom();
+    }
+    ReleaseStandaloneOptionsDialog(mutex);
     TearDownPluginState();
 }
 }  // namespace

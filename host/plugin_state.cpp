@@ -74,7 +74,8 @@ bool InitializePluginState(int16 selector, OsWindow hostWindow) {
     MakeUserDataFolder();
     OpenDebugLogFile(LOGGING_THREADED);
     InitializeBufferUsage();
-    // Help and the display adapter line join the start-up with their modules.
+    PlatformInitializeHelp();
+    // The display adapter line joins the start-up with its module.
     InitializeImageEditorProgressBar();
     gPlugin.initialised = true;
     return true;
@@ -87,6 +88,7 @@ void TearDownPluginState() {
         return;
     }
     ReleaseImageEditorProgressBar();
+    PlatformCloseHelpViewer();
     ReportBufferUsage();
     DeleteBufferUsageSection();
     if (gPlugin.suitesAcquired) ReleaseHostSuites();

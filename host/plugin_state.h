@@ -62,8 +62,13 @@ void* PlatformLoadToolCursor();
 void* PlatformLoadSettingsMenu();
 void* PlatformLoadSplashBitmap();
 void PlatformLoadOpenGLSettings();
+// Finds the manual and the help viewer; at tear-down ends the viewer help started.
+void PlatformInitializeHelp();
+void PlatformCloseHelpViewer();
 // The main dialog on the host's window, editing *gPlugin.parameters. True on
 // OK (render); false on Cancel or an error (the result says which). Without a
 // dialog (natively) it renders with the values as they are.
 bool PlatformRunDialog();
+// The About box on the host's window (natively nothing).
+void PlatformRunAboutBox();
 void PlatformFreeResources();

@@ -13,6 +13,7 @@ PACKAGES=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth libgl1 libgl1-mesa-dri libosmesa6 libxcomposite1 x11-apps
   clang libclang-rt-14-dev
+  fp-utils  # chmcmd, which compiles the instruction manual (scripts/build_help.sh)
 )
 
 SUDO=""

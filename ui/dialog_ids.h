@@ -71,6 +71,7 @@
 #define IDM_OPTIONS 40093
 #define IDM_HELP 40085
 #define IDM_CONTEXT_HELP 40099
+#define IDM_LIGHT_SOURCE_TABLE 40120  // Ctrl+T: the light source table (once the preview is ready)
 
 // ---- private messages ----
 #define WM_PROXY_TOOL_CHANGED (WM_APP + 1)  // to the preview window: the tool (or a modifier key) changed
@@ -87,3 +88,44 @@
 #define IDC_CURSOR_ZOOM_LIMIT 3005
 #define IDC_CURSOR_HIDE 3006
 #define IDC_CURSOR_SHOW 3007
+
+// ---- the Options dialog (template 206, ui/options_dialog.h) ----
+#define IDD_OPTIONS 206
+#define IDR_OPTIONS_ACCELERATORS 236  // "?" only
+#define IDM_OPTIONS_CONTEXT_HELP 40103
+#define IDC_OPTIONS_OK 1199
+#define IDC_OPTIONS_CANCEL 1200
+#define IDC_OPTIONS_HELP_ICON 1196
+#define IDC_UPDATE_CHECK 1152  // "Check online for product updates every"
+#define IDC_UPDATE_INTERVAL 1159  // days, unsigned decimal
+#define IDC_UPDATE_INTERVAL_UNIT 1160  // "day." or "days."
+#define IDC_PROXY_SERVER 1186
+#define IDC_OPENGL_SOFTWARE 1187  // setting 4; the four radio ids are consecutive
+#define IDC_OPENGL_SPEED 1188  // setting 2
+#define IDC_OPENGL_QUALITY 1189  // setting 1
+#define IDC_OPENGL_COMPATIBILITY 1190  // setting 3
+#define IDC_OPENGL_NOTE 1226  // hidden in the template, shown at initialisation
+#define IDC_OPTIONS_LOGO 1208
+
+// ---- the About box (template 191, ui/about_box.h) ----
+#define IDD_ABOUT 191
+#define IDR_ABOUT_ACCELERATORS 235  // "?" only
+#define IDM_ABOUT_CONTEXT_HELP 40101
+#define IDC_ABOUT_OK 1198
+#define IDC_ABOUT_HELP_ICON 1193
+#define IDC_ABOUT_VERSION 1091
+#define IDC_ABOUT_OPENGL_VERSION 1225
+#define IDC_ABOUT_MANUAL 1207
+#define IDC_ABOUT_OPTIONS 1151
+#define IDC_ABOUT_PRODUCT_LINK 1116
+#define IDC_ABOUT_ACCOUNT_LINK 1175
+#define IDC_ABOUT_SUPPORT_LINK 1117
+#define IDC_ABOUT_LOGO 1090
+#define IDC_ABOUT_SPLASH 1227  // shows bitmap 2001
+#define IDB_SPLASH 2001
+#define IDC_CURSOR_LINK 194  // the hand over links and logos
+
+// ---- the light source table dialog (template 210, ui/light_source_table_dialog.h) ----
+#define IDD_LIGHT_SOURCE_TABLE 210
+#define IDC_LIGHT_SOURCE_COUNT 1168
+#define IDC_LIGHT_SOURCE_LIST 1167

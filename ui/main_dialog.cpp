@@ -15,9 +15,13 @@
 #include "preview/background_task.h"
 #include "support/debug_log.h"
 #include "support/run_result.h"
+#include "ui/about_box.h"
 #include "ui/accelerators.h"
 #include "ui/dialog_ids.h"
 #include "ui/dialog_layout.h"
+#include "ui/light_source_table_dialog.h"
+#include "ui/options_dialog.h"
+#include "ui/help_viewer.h"
 #include "ui/proxy_window.h"
 #include "ui/settings_menu_win32.h"
 
@@ -725,10 +729,6 @@ void PlaceDialog(MainDialogState* state) {
 
 // ---- commands ----
 
-void NotAvailable(const char* what) {
-    DebugEvent(__LINE__, TRACE_MESSAGE).Report("%s is not available in this build.", what);
-}
-
 void FocusEdit(MainDialogState* state, int row) {
     const SliderBinding& binding = state->sliders[row];
     if (!binding.edit) return;
@@ -893,23 +893,28 @@ bool OnCommand(MainDialogState* state, int id, int code, HWND control) {
         case IDM_OPTIONS:
         case IDC_CONFIGURE:
             if (id == IDM_OPTIONS || code == BN_CLICKED) {
-                NotAvailable("The Options dialog");
+                ShowOptionsDialog(state->inputs->instance, state->dialog);
                 if (state->preview) RequestProxyRedraw(state->preview);
             }
             return true;
         case IDC_LOGO:
         case IDC_HELP_AND_SUPPORT:
             if (code == BN_CLICKED || code == STN_CLICKED) {
-                NotAvailable("The About box");
+                ShowAboutBox(state->inputs->instance, state->dialog);
                 if (state->preview) RequestProxyRedraw(state->preview);
             }
             return true;
+        case IDM_LIGHT_SOURCE_TABLE:
+            // The table is complete once the preview is ready (Hide and Show enabled).
+            if (state->hideShowEnabled)
+                ShowLightSourceTableDialog(state->inputs->instance, state->dialog, &LightSourceTable);
+            return true;
         case IDM_HELP:
-            NotAvailable("The instruction manual");
+            DisplayHelpInViewer(GetHelpFilePath().c_str());  // the manual at its start page
             return true;
         case IDM_CONTEXT_HELP:
         case IDC_HELP_ICON:
-            if (id == IDM_CONTEXT_HELP || code == STN_CLICKED) NotAvailable("Context help for the main dialog");
+            if (id == IDM_CONTEXT_HELP || code == STN_CLICKED) DisplayHTMLControlHelp(IDC_HELP_ICON);
             return true;
     }
     return false;
@@ -1107,7 +1112,9 @@ INT_PTR HandleMessage(MainDialogState* state, HWND dialog, UINT message, WPARAM 
             }
             return FALSE;
         case WM_HELP:
-            NotAvailable("Context help for a control");
+            // F1 on a control, or on an entry of a menu (the page of its command).
+            if (const HELPINFO* info = reinterpret_cast<const HELPINFO*>(lParam))
+                DisplayHTMLControlHelp(static_cast<uint32_t>(info->iCtrlId));
             return TRUE;
         case WM_QUERYENDSESSION:
             return Answer(dialog, TRUE);

@@ -13,6 +13,7 @@
 
 #include "host/host_abi.h"
 #include "tests/win/host_test_paths.h"
+#include "tools/hostsim/dialog_driver_win32.h"
 #include "tools/hostsim/host_simulator.h"
 
 namespace {
@@ -97,10 +98,29 @@ TEST_F(RealModule, StartWithoutHandlesAndUnknownSelectors) {
 
 TEST_F(RealModule, AboutWithAndWithoutSPBasic) {
     HostSimulator host(entry);
+    const size_t closedBefore = ClosedDialogs().size();
     EXPECT_EQ(host.RunAbout().Result(filterSelectorAbout), noErr);
     host.options.offerBasicSuite = false;
     EXPECT_EQ(host.RunAbout().Result(filterSelectorAbout), noErr);
     EXPECT_TRUE(host.Violations().empty()) << Joined(host.Violations());
+    EXPECT_EQ(ClosedDialogs().size(), closedBefore + 2);  // an About box each time
+}
+
+// The start-menu entry: the Options dialog from the module's own resources,
+// which the test's user (the dialog driver) cancels.
+TEST_F(RealModule, ConfigureOptionsOpensTheOptionsDialog) {
+    using ConfigureProc = void(CALLBACK*)(HWND, HINSTANCE, LPSTR, int);
+    auto configure = reinterpret_cast<ConfigureProc>(GetProcAddress(module, "ConfigureOptions"));
+    ASSERT_NE(configure, nullptr);
+    const size_t closedBefore = ClosedDialogs().size();
+    char commandLine[] = "";
+    configure(nullptr, nullptr, commandLine, SW_SHOWNORMAL);
+    const std::vector<ClosedDialog> closed = ClosedDialogs();
+    ASSERT_EQ(closed.size(), closedBefore + 1);
+    EXPECT_EQ(closed.back().title, "64 Bit Raylume Pro 2 Plug-in Options");
+    bool noteShown = false;
+    for (const std::string& text : closed.back().texts) noteShown = noteShown || text.rfind("Note:  OpenGL", 0) == 0;
+    EXPECT_TRUE(noteShown);
 }
 
 TEST_F(RealModule, BigDocumentsUseTheThirtyTwoBitRectangles) {

@@ -95,10 +95,11 @@ protected:
 
 }  // namespace
 
-TEST_F(PluginModule, ExportsItsThreeEntryPointsUnmangled) {
+TEST_F(PluginModule, ExportsItsEntryPointsAndDialogProceduresUnmangled) {
     EXPECT_NE(GetProcAddress(gModule, "PluginMain"), nullptr);
     EXPECT_NE(GetProcAddress(gModule, "ConfigureOptions"), nullptr);
     EXPECT_NE(GetProcAddress(gModule, "InstallConfiguration"), nullptr);
+    EXPECT_NE(GetProcAddress(gModule, "DisplayLightSourceTableProc"), nullptr);
 }
 
 TEST_F(PluginModule, AnUnknownSelectorLeavesTheResultAlone) {

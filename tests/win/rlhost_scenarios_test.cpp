@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cctype>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -113,10 +114,18 @@ TEST(ConsoleHost, TheDialogsOkRendersAsASilentRunAndEscapeLeavesTheImage) {
     EXPECT_EQ(cancelled.text.find("Message box dismissed"), std::string::npos) << cancelled.text;
 }
 
-TEST(ConsoleHost, AboutOnItsOwn) {
+// The host's About call opens the About box before any preview exists: the
+// OpenGL line comes from a hidden context made for the purpose.
+TEST(ConsoleHost, AboutOnItsOwnShowsTheVersionAndTheOpenGLVersion) {
     ProcessOutput out = RunConsoleHost("about --no-basic-suite");
     EXPECT_EQ(out.exitCode, 0) << out.text;
     EXPECT_TRUE(HasLine(out.text, "about: 0")) << out.text;
+    EXPECT_TRUE(HasLine(out.text, "Dialog closed: \"About Raylume Pro 2\"")) << out.text;
+    EXPECT_TRUE(HasLine(out.text, "  Version: " RAYLUME_PROJECT_VERSION " x64")) << out.text;
+    const size_t opengl = out.text.find("\n  OpenGL Version ");
+    ASSERT_NE(opengl, std::string::npos) << out.text;
+    EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(out.text[opengl + 18]))) << out.text;
+    EXPECT_EQ(out.text.find("Message box dismissed"), std::string::npos) << out.text;
 }
 
 TEST(ConsoleHost, RefusesBadCommandLinesAndModulesThatAreNoFilters) {

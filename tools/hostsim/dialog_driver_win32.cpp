@@ -1,6 +1,7 @@
 #include "tools/hostsim/dialog_driver_win32.h"
 
 #include <atomic>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -8,18 +9,30 @@ namespace {
 
 constexpr int kPreviewAreaId = 1040;  // the filter dialog's preview
 constexpr int kHideToolId = 1123;     // enabled once the preview is ready
+// The plug-in's other dialogs the driver closes (Cancel) instead of answering.
+const char* const kClosedTitles[] = {"About Raylume Pro 2", "64 Bit Raylume Pro 2 Plug-in Options"};
 
 std::thread gThread;
 std::atomic<bool> gRunning{false};
 std::atomic<int32_t> gAnswered{0};
 std::mutex gLock;
 std::vector<std::string> gBoxes;
+std::vector<ClosedDialog> gClosed;
 DialogDriverOptions gOptions;
 
 struct Found {
     HWND dialog = nullptr;
     std::vector<HWND> boxes;
+    std::vector<HWND> others;  // About box, Options dialog
 };
+
+bool IsClosedByTitle(HWND window) {
+    char title[128] = {};
+    GetWindowTextA(window, title, sizeof(title));
+    for (const char* closed : kClosedTitles)
+        if (std::string(title) == closed) return true;
+    return false;
+}
 
 BOOL CALLBACK Visit(HWND window, LPARAM raw) {
     auto* found = reinterpret_cast<Found*>(raw);
@@ -31,6 +44,8 @@ BOOL CALLBACK Visit(HWND window, LPARAM raw) {
     if (std::string(name) != "#32770") return TRUE;
     if (GetDlgItem(window, kPreviewAreaId))
         found->dialog = window;
+    else if (IsClosedByTitle(window))
+        found->others.push_back(window);
     else
         found->boxes.push_back(window);
     return TRUE;
@@ -53,6 +68,28 @@ void Dismiss(HWND box) {
     PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
 }
 
+BOOL CALLBACK AddStaticText(HWND control, LPARAM raw) {
+    char name[32] = {}, text[512] = {};
+    GetClassNameA(control, name, sizeof(name));
+    if (_stricmp(name, "Static") != 0 || !IsWindowVisible(control) || !GetWindowTextA(control, text, sizeof(text)))
+        return TRUE;
+    reinterpret_cast<ClosedDialog*>(raw)->texts.push_back(text);
+    return TRUE;
+}
+
+void CloseWithCancel(HWND dialog) {
+    ClosedDialog closed;
+    char title[128] = {};
+    GetWindowTextA(dialog, title, sizeof(title));
+    closed.title = title;
+    EnumChildWindows(dialog, AddStaticText, reinterpret_cast<LPARAM>(&closed));
+    {
+        std::lock_guard<std::mutex> hold(gLock);
+        gClosed.push_back(closed);
+    }
+    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+}
+
 void Answer(HWND dialog) {
     if (gOptions.readyTimeoutMilliseconds) WaitForPreviewReady(dialog, gOptions.readyTimeoutMilliseconds);
     if (gOptions.settleMilliseconds) Sleep(gOptions.settleMilliseconds);
@@ -71,9 +108,18 @@ void Answer(HWND dialog) {
 
 void Watch() {
     HWND answered = nullptr;
+    std::vector<HWND> cancelled;
     while (gRunning.load()) {
         Found found = Scan();
         for (HWND box : found.boxes) Dismiss(box);
+        for (HWND other : found.others) {
+            bool seen = false;
+            for (HWND done : cancelled) seen = seen || done == other;
+            if (seen) continue;
+            cancelled.push_back(other);
+            CloseWithCancel(other);
+        }
+        if (found.others.empty()) cancelled.clear();
         if (found.dialog && found.dialog != answered) {
             answered = found.dialog;
             Answer(found.dialog);
@@ -102,6 +148,11 @@ int32_t DialogsAnswered() { return gAnswered.load(); }
 std::vector<std::string> DismissedMessageBoxes() {
     std::lock_guard<std::mutex> hold(gLock);
     return gBoxes;
+}
+
+std::vector<ClosedDialog> ClosedDialogs() {
+    std::lock_guard<std::mutex> hold(gLock);
+    return gClosed;
 }
 
 HWND FindFilterDialog() { return Scan().dialog; }

@@ -1,7 +1,9 @@
 // The user in front of the simulated host: a thread that watches this
 // process's windows, answers the filter's dialog (OK, Cancel or Esc, after
-// an optional pause and scripted steps) and dismisses every message box, so
-// that no test or tool ever waits on a window nobody will close.
+// an optional pause and scripted steps), closes the plug-in's About box and
+// Options dialog with Cancel after reading their texts, and dismisses every
+// message box, so that no test or tool ever waits on a window nobody will
+// close.
 #pragma once
 
 #include <windows.h>
@@ -34,6 +36,13 @@ void StopDialogDriver();
 // How many filter dialogs were answered, and the texts of the message boxes dismissed.
 int32_t DialogsAnswered();
 std::vector<std::string> DismissedMessageBoxes();
+// An About box or Options dialog (found by its title) as it was before the
+// driver cancelled it: its title and the texts of its visible static controls.
+struct ClosedDialog {
+    std::string title;
+    std::vector<std::string> texts;
+};
+std::vector<ClosedDialog> ClosedDialogs();
 // The filter's main dialog if one is open in this process.
 HWND FindFilterDialog();
 // Waits (sleeping in slices) until the dialog's Hide tool is enabled: the preview is ready.

@@ -4,7 +4,8 @@
 // host simulator, which reports every misuse of the host interface.
 //
 //   rlhost PLUGIN.8bf info          the property list and the factory parameters
-//   rlhost PLUGIN.8bf about         the about selector on its own
+//   rlhost PLUGIN.8bf about         the about selector on its own (the About box
+//                                   is read and closed; its texts are printed)
 //   rlhost PLUGIN.8bf run [options] whole filter runs (see Usage)
 //
 // Exit status: 0 fine, 1 usage, 2 the module does not load, 3 no filter
@@ -222,8 +223,16 @@ int RunAbout(const Plugin& plugin, int argc, char** argv) {
             return 1;
         }
     }
+    // The About box is modal: the driver reads its texts and closes it.
+    StartDialogDriver(DialogDriverOptions());
     RunLog run = host.RunAbout();
+    StopDialogDriver();
     std::printf("about: %d\n", run.Result(filterSelectorAbout));
+    for (const ClosedDialog& dialog : ClosedDialogs()) {
+        std::printf("Dialog closed: \"%s\"\n", dialog.title.c_str());
+        for (const std::string& text : dialog.texts) std::printf("  %s\n", text.c_str());
+    }
+    for (const std::string& text : DismissedMessageBoxes()) std::printf("Message box dismissed: \"%s\"\n", text.c_str());
     return ReportViolations(host.Violations());
 }
 
