@@ -94,6 +94,12 @@ add_executable(rlhost tools/rlhost/rlhost.cpp ${CMAKE_BINARY_DIR}/version.rc)
 target_link_libraries(rlhost PRIVATE rlhostsim rlhostabi rlraster ${RAYLUME_STATIC_LINK})
 target_include_directories(rlhost PRIVATE ${CMAKE_SOURCE_DIR})
 
+# rlshortcut: starts what a .lnk names and closes the dialog it opens (the
+# installer test runs the start-menu shortcut with it).
+add_executable(rlshortcut tools/rlshortcut/rlshortcut.cpp ${CMAKE_BINARY_DIR}/version.rc)
+target_link_libraries(rlshortcut PRIVATE rlhostsim ole32 uuid shell32 ${RAYLUME_STATIC_LINK})
+target_include_directories(rlshortcut PRIVATE ${CMAKE_SOURCE_DIR})
+
 # Star fields for the tests (the file writers need libtiff and stay native).
 add_library(rlstarfield STATIC tools/starfield/starfield.cpp)
 target_include_directories(rlstarfield PUBLIC ${CMAKE_SOURCE_DIR})
@@ -235,3 +241,11 @@ target_include_directories(rl_win_dialog_tests PRIVATE ${RAYLUME_RESOURCE_DIR} $
 target_link_libraries(rl_win_dialog_tests PRIVATE rlui rlstarfield GTest::gtest shell32 ole32 ${RAYLUME_STATIC_LINK})
 add_test(NAME wine_dialog COMMAND rl_win_dialog_tests)
 set_tests_properties(wine_dialog PROPERTIES TIMEOUT ${RAYLUME_WINE_TIMEOUT})
+
+# The installer (scripts/build_installer.sh) in a fresh Wine prefix of its own:
+# silent install, host folders, the OpenGL settings entry, the Options shortcut,
+# upgrade and uninstall. It builds the installer first when it is missing or
+# older than the plug-in, and is skipped where makensis is not installed.
+add_test(NAME wine_installer COMMAND bash ${CMAKE_SOURCE_DIR}/tests/win/installer_test.sh
+  ${CMAKE_BINARY_DIR} $<TARGET_FILE:rlshortcut>)
+set_tests_properties(wine_installer PROPERTIES TIMEOUT 420 CROSSCOMPILING_EMULATOR "" SKIP_RETURN_CODE 77)

@@ -14,6 +14,7 @@ PACKAGES=(
   wine wine64 xvfb xauth libgl1 libgl1-mesa-dri libosmesa6 libxcomposite1 x11-apps
   clang libclang-rt-14-dev
   fp-utils  # chmcmd, which compiles the instruction manual (scripts/build_help.sh)
+  nsis  # makensis, which builds the Windows installer (scripts/build_installer.sh)
 )
 
 SUDO=""

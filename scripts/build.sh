@@ -2,8 +2,8 @@
 # Builds everything: the native core, tools and tests (build/native), the
 # same under AddressSanitizer/UBSan (build/asan) and the tests under
 # ThreadSanitizer (build/tsan), both with --sanitize, and the
-# Windows plug-in with its Wine tests and its manual, RaylumePro2.chm
-# (build/mingw).
+# Windows plug-in with its Wine tests, its manual, RaylumePro2.chm, and its
+# installer, RaylumePro2-Setup-<version>.exe (build/mingw).
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$ROOT"
@@ -23,4 +23,5 @@ cmake -S . -B build/mingw -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" -DRAYLUME_NATIVE_TOOLS="$ROOT/build/native" >/dev/null
 cmake --build build/mingw -j "$JOBS"
 bash scripts/build_help.sh build/mingw
+bash scripts/build_installer.sh build/mingw
 echo "build: RaylumePro2.8bf is $ROOT/build/mingw/RaylumePro2.8bf"

@@ -38,7 +38,7 @@ BOOL CALLBACK Visit(HWND window, LPARAM raw) {
     auto* found = reinterpret_cast<Found*>(raw);
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
-    if (process != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
+    if ((process != GetCurrentProcessId() && !gOptions.otherProcesses) || !IsWindowVisible(window)) return TRUE;
     char name[32] = {};
     GetClassNameA(window, name, sizeof(name));
     if (std::string(name) != "#32770") return TRUE;

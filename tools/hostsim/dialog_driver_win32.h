@@ -29,6 +29,9 @@ struct DialogDriverOptions {
     // Called on the driver's thread before the action (send messages to the
     // dialog, take a screenshot).
     std::function<void(HWND dialog)> beforeAction;
+    // Also watch the windows of other processes (a dialog the plug-in shows
+    // inside rundll32 started from a shortcut); by default only this one's.
+    bool otherProcesses = false;
 };
 
 void StartDialogDriver(const DialogDriverOptions& options);
