@@ -54,6 +54,7 @@ add_library(rlgl STATIC
   gl/drawing_settings.cpp
   gl/shader_programs.cpp
   gl/texture_sets.cpp
+  gl/buffer_objects.cpp
   gl/half_float.cpp
   gl/glew_version.cpp
 )

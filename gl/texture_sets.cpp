@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "gl/buffer_objects.h"
 #include "gl/drawing_settings.h"
 #include "gl/gl_check.h"
 #include "gl/gl_context.h"
@@ -22,29 +23,6 @@ TextureSet gCompositeSet = {};
 TextureSet gSplashSet = {};
 EffectsDrawProc gDrawEffects = nullptr;
 int32_t gMaximumTextureSizeCap = 0;
-
-// Buffer objects through the core entry points (OpenGL 1.5) or the ARB ones
-// (OpenGL 1.4 with GL_ARB_vertex_buffer_object), whichever the context has.
-bool CoreBuffers() {
-    const OpenGLCapabilities* caps = CurrentOpenGLCapabilities();
-    return !caps || caps->version15;
-}
-void GenBuffer(GLuint* name) { CoreBuffers() ? glGenBuffers(1, name) : glGenBuffersARB(1, name); }
-void DeleteBuffer(GLuint* name) {
-    if (*name) CoreBuffers() ? glDeleteBuffers(1, name) : glDeleteBuffersARB(1, name);
-    *name = 0;
-}
-void BindBuffer(GLenum target, GLuint name) { CoreBuffers() ? glBindBuffer(target, name) : glBindBufferARB(target, name); }
-void BufferData(GLenum target, GLsizeiptr size, const void* data, GLenum usage) {
-    CoreBuffers() ? glBufferData(target, size, data, usage) : glBufferDataARB(target, size, data, usage);
-}
-void BufferSubData(GLenum target, GLsizeiptr size, const void* data) {
-    CoreBuffers() ? glBufferSubData(target, 0, size, data) : glBufferSubDataARB(target, 0, size, data);
-}
-void* MapBuffer(GLenum target, GLenum access) {
-    return CoreBuffers() ? glMapBuffer(target, access) : glMapBufferARB(target, access);
-}
-bool UnmapBuffer(GLenum target) { return (CoreBuffers() ? glUnmapBuffer(target) : glUnmapBufferARB(target)) == GL_TRUE; }
 
 bool UsesSixteenBitStorage() {
     return GPUAccelerated() && OpenGLOptimizationSetting() == OPTIMIZE_FOR_QUALITY;

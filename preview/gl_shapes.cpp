@@ -8,6 +8,7 @@
 #include "effects/effect_tables.h"
 #include "effects/final_render.h"
 #include "effects/shape_generators.h"
+#include "gl/buffer_objects.h"
 #include "gl/drawing_settings.h"
 #include "gl/gl_check.h"
 #include "gl/gl_context.h"
@@ -65,20 +66,6 @@ bool gReady = false;
 int EntryOfLevel(int level) { return (level % 4) * 4 + level / 4; }
 
 bool UseBufferObjects() { return UseVertexBufferObjects(); }
-bool CoreBuffers() {
-    const OpenGLCapabilities* caps = CurrentOpenGLCapabilities();
-    return !caps || caps->version15;
-}
-void GenBuffer(GLuint* name) { CoreBuffers() ? glGenBuffers(1, name) : glGenBuffersARB(1, name); }
-void DeleteBuffer(GLuint* name) {
-    if (*name) CoreBuffers() ? glDeleteBuffers(1, name) : glDeleteBuffersARB(1, name);
-    *name = 0;
-}
-void BindBuffer(GLenum target, GLuint name) { CoreBuffers() ? glBindBuffer(target, name) : glBindBufferARB(target, name); }
-void BufferData(GLenum target, GLsizeiptr size, const void* data, GLenum usage) {
-    CoreBuffers() ? glBufferData(target, size, data, usage) : glBufferDataARB(target, size, data, usage);
-}
-
 bool SixteenBitTextures() {
     return GPUAccelerated() && OpenGLOptimizationSetting() == OPTIMIZE_FOR_QUALITY &&
            TextureFormat16().internalFormat != TextureFormat8().internalFormat;
@@ -160,8 +147,7 @@ bool LoadShapeTexture(GLShapeCache* cache, int level, const Image* image) {
             BufferData(GL_PIXEL_UNPACK_BUFFER, static_cast<GLsizeiptr>(bytes), source, GL_STREAM_DRAW);
             t.pixelBufferSize = bytes;
         } else {
-            CoreBuffers() ? glBufferSubData(GL_PIXEL_UNPACK_BUFFER, 0, static_cast<GLsizeiptr>(bytes), source)
-                          : glBufferSubDataARB(GL_PIXEL_UNPACK_BUFFER, 0, static_cast<GLsizeiptr>(bytes), source);
+            BufferSubData(GL_PIXEL_UNPACK_BUFFER, static_cast<GLsizeiptr>(bytes), source);
         }
         source = nullptr;
         if (!CheckOpenGL(__LINE__, GL_CAPTION_UNEXPECTED,
