@@ -100,3 +100,15 @@ if(RAYLUME_FUZZ)
   endforeach()
 endif()
 
+# The filter as a GIMP 2.10 plug-in (raylume-gimp), built when GIMP's
+# development files are there; scripts/install_gimp_plugin.sh puts it into
+# the user's plug-in folder. rl_raster_check holds its output against raylume's.
+# tests/gimp_test.sh runs them from the plain native build only.
+pkg_check_modules(GIMP2 IMPORTED_TARGET gimp-2.0 gimpui-2.0)
+if(GIMP2_FOUND AND NOT RAYLUME_FUZZ AND NOT RAYLUME_SANITIZE AND NOT RAYLUME_TSAN)
+  add_executable(raylume-gimp tools/gimp/raylume_gimp.cpp tools/gimp/raylume_dialog.cpp
+    tools/gimp/drawable_pixels.cpp tools/gimp/plugin_values.cpp)
+  target_link_libraries(raylume-gimp PRIVATE rlraster PkgConfig::GIMP2)
+  add_executable(rl_raster_check tools/gimp/raster_check.cpp gl/half_float.cpp)
+  target_link_libraries(rl_raster_check PRIVATE rlraster)
+endif()

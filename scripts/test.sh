@@ -9,6 +9,7 @@ bash scripts/build.sh --sanitize
 status=0
 echo "== native tests"
 ctest --test-dir build/native --output-on-failure || status=1
+timeout 600 bash tests/gimp_test.sh build/native || status=1
 echo "== native tests under AddressSanitizer and UBSan"
 ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build/asan --output-on-failure || status=1
 echo "== native tests under ThreadSanitizer"
