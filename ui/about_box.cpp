@@ -1,6 +1,7 @@
 // The About box (see ui/about_box.h): one AboutBoxState per run, kept in the
 // dialog's GWLP_USERDATA from WM_INITDIALOG on.
 #include "ui/about_box.h"
+#include "ui/guarded_procedure.h"
 
 #include <commctrl.h>
 
@@ -151,7 +152,7 @@ INT_PTR HandleMessage(AboutBoxState* state, UINT message, WPARAM wParam, LPARAM 
     return FALSE;
 }
 
-INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+static INT_PTR CALLBACK AboutProcBody(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         reinterpret_cast<AboutBoxState*>(lParam)->dialog = dialog;
         SetWindowLongPtrA(dialog, GWLP_USERDATA, lParam);
@@ -161,6 +162,10 @@ INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
     const INT_PTR result = HandleMessage(state, message, wParam, lParam);
     if (message == WM_DESTROY) SetWindowLongPtrA(dialog, GWLP_USERDATA, 0);
     return result;
+}
+
+INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    return GuardedProcedure<INT_PTR>(0, [&] { return AboutProcBody(dialog, message, wParam, lParam); });
 }
 
 }  // namespace

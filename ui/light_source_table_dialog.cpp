@@ -3,6 +3,7 @@
 // WM_NCDESTROY, so that the exported procedure also works when a caller runs
 // the template with it directly.
 #include "ui/light_source_table_dialog.h"
+#include "ui/guarded_procedure.h"
 
 #include <commctrl.h>
 
@@ -194,7 +195,7 @@ void ReportClipboardFailure(uint32_t line, const char* text) {
 
 }  // namespace
 
-extern "C" INT_PTR CALLBACK DisplayLightSourceTableProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+static INT_PTR CALLBACK DisplayLightSourceTableProcBody(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         auto* state = new LightSourceTableState();
         state->dialog = dialog;
@@ -210,6 +211,10 @@ extern "C" INT_PTR CALLBACK DisplayLightSourceTableProc(HWND dialog, UINT messag
         return FALSE;
     }
     return HandleMessage(state, dialog, message, wParam, lParam);
+}
+
+extern "C" INT_PTR CALLBACK DisplayLightSourceTableProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    return GuardedProcedure<INT_PTR>(0, [&] { return DisplayLightSourceTableProcBody(dialog, message, wParam, lParam); });
 }
 
 INT_PTR ShowLightSourceTableDialog(HINSTANCE instance, HWND owner, const LightSourceList* table) {

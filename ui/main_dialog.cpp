@@ -2,6 +2,7 @@
 // in the dialog's GWLP_USERDATA from WM_INITDIALOG on; the layout table, the
 // off-screen surface and the accelerator entry live as long as the window.
 #include "ui/main_dialog.h"
+#include "ui/guarded_procedure.h"
 
 #include <commctrl.h>
 #include <shellapi.h>
@@ -1133,7 +1134,7 @@ INT_PTR HandleMessage(MainDialogState* state, HWND dialog, UINT message, WPARAM 
 
 }  // namespace
 
-extern "C" INT_PTR CALLBACK RaylumeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+static INT_PTR CALLBACK RaylumeProcBody(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         auto* state = reinterpret_cast<MainDialogState*>(lParam);
         state->dialog = dialog;
@@ -1157,6 +1158,10 @@ extern "C" INT_PTR CALLBACK RaylumeProc(HWND dialog, UINT message, WPARAM wParam
     // A failure anywhere in the run closes the dialog.
     if (!state->ending && GetGlobalErrorCode() != RUN_OK) EndMainDialog(state, IDCANCEL);
     return result;
+}
+
+extern "C" INT_PTR CALLBACK RaylumeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    return GuardedProcedure<INT_PTR>(0, [&] { return RaylumeProcBody(dialog, message, wParam, lParam); });
 }
 
 HWND CurrentMainDialog() { return gDialog; }

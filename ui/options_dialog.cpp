@@ -1,6 +1,7 @@
 // The Options dialog (see ui/options_dialog.h): one OptionsDialogState per
 // run, kept in the dialog's GWLP_USERDATA from WM_INITDIALOG on.
 #include "ui/options_dialog.h"
+#include "ui/guarded_procedure.h"
 
 #include <commctrl.h>
 #include <shellapi.h>
@@ -434,7 +435,7 @@ INT_PTR HandleMessage(OptionsDialogState* state, UINT message, WPARAM wParam, LP
     return FALSE;
 }
 
-INT_PTR CALLBACK OptionsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+static INT_PTR CALLBACK OptionsProcBody(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         reinterpret_cast<OptionsDialogState*>(lParam)->dialog = dialog;
         SetWindowLongPtrA(dialog, GWLP_USERDATA, lParam);
@@ -446,6 +447,10 @@ INT_PTR CALLBACK OptionsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
     // A handled message sent from another thread: let the sender go on.
     if (result && (InSendMessageEx(nullptr) & (ISMEX_SEND | ISMEX_REPLIED)) == ISMEX_SEND) ReplyMessage(result);
     return result;
+}
+
+INT_PTR CALLBACK OptionsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    return GuardedProcedure<INT_PTR>(0, [&] { return OptionsProcBody(dialog, message, wParam, lParam); });
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "ui/proxy_window.h"
+#include "ui/guarded_procedure.h"
 
 #include <commctrl.h>
 
@@ -740,7 +741,7 @@ void SizeChanged(ProxyWindow* p) {
     EndPreviewResize();
 }
 
-LRESULT CALLBACK ProxyWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+static LRESULT CALLBACK ProxyWindowProcBody(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     ProxyWindow* p = reinterpret_cast<ProxyWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (message == WM_NCCREATE) {
         p = new (std::nothrow) ProxyWindow();
@@ -813,6 +814,10 @@ LRESULT CALLBACK ProxyWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         default: break;
     }
     return CallStatic(window, message, wParam, lParam);
+}
+
+LRESULT CALLBACK ProxyWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return GuardedProcedure<LRESULT>(0, [&] { return ProxyWindowProcBody(window, message, wParam, lParam); });
 }
 
 }  // namespace
