@@ -273,7 +273,7 @@ bool HelpDocumentForControl(uint32_t controlId, std::string& document) {
     std::string built = gHelpFilePath + "::/" + row->page;
     if (built.size() >= kMaxDocument) {
         ReportUnexpected(__LINE__,
-                         "DisplayHelpUsingURL() Could not build a document specification for URL '%s'. Error '%s' was "
+                         "DisplayHelpUsingURL() Could not build the help document name for URL '%s'. Error '%s' was "
                          "reported.",
                          row->page, RunTimeErrorText(ERANGE).c_str());
         return false;
