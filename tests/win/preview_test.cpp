@@ -24,6 +24,7 @@
 #include "preview/proxy_display.h"
 #include "support/run_result.h"
 #include "tests/test_support.h"
+#include "tools/previewtool/starfield_host_image.h"
 #include "tools/starfield/starfield.h"
 
 namespace {
@@ -91,18 +92,10 @@ protected:
         std::vector<StarfieldStar> truth;
         std::string error;
         ASSERT_TRUE(CreateStarfield(options, &field, &truth, &error)) << error;
+        TransparentRect clear = {};
+        if (transparent) clear = {transparent->left, transparent->top, transparent->right, transparent->bottom};
+        ASSERT_TRUE(StarfieldToHostImage(field, transparent ? &clear : nullptr));
         Image* host = GetHostImage();
-        ImageRect rect = {0, 0, width, height};
-        ASSERT_TRUE(CreateImage(host, rect, rect, IMAGE_MODE_RGB16, GetHostProfile(), false, false));
-        for (int32_t y = 0; y < height; ++y)
-            for (int32_t x = 0; x < width; ++x) {
-                auto* p = reinterpret_cast<uint16_t*>(PixelAddress(host, x, y));
-                for (int c = 0; c < 3; ++c)
-                    p[c] = static_cast<uint16_t>(std::lround(65535.0 * std::pow(std::min(1.0f, field.Pixel(x, y)[c]), 1 / 2.2)));
-                bool clear = transparent && x >= transparent->left && x < transparent->right && y >= transparent->top &&
-                             y < transparent->bottom;
-                p[3] = clear ? 0 : 65535;
-            }
         InitializeLightSourceList(&LightSourceTable);
         ASSERT_EQ(RunLightSourceAnalysis(host), 0);
         ASSERT_GT(LightSourceTable.count, 0u);

@@ -26,6 +26,7 @@
 #include "image/tracked_buffer.h"
 #include "preview/preview_harness.h"
 #include "support/run_result.h"
+#include "tools/previewtool/starfield_host_image.h"
 #include "tools/raylume/raster.h"
 #include "tools/starfield/starfield.h"
 
@@ -83,16 +84,8 @@ bool MakeHostImage(int32_t width, int32_t height, int32_t stars, uint64_t seed, 
         std::fprintf(stderr, "rl_preview_tool: %s\n", error.c_str());
         return false;
     }
+    if (!StarfieldToHostImage(field)) return false;
     Image* host = GetHostImage();
-    ImageRect rect = {0, 0, width, height};
-    if (!CreateImage(host, rect, rect, IMAGE_MODE_RGB16, GetHostProfile(), false, false)) return false;
-    for (int32_t y = 0; y < height; ++y)
-        for (int32_t x = 0; x < width; ++x) {
-            auto* p = reinterpret_cast<uint16_t*>(PixelAddress(host, x, y));
-            for (int c = 0; c < 3; ++c)
-                p[c] = static_cast<uint16_t>(std::lround(65535.0 * std::pow(std::min(1.0f, field.Pixel(x, y)[c]), 1 / 2.2)));
-            p[3] = 65535;
-        }
     InitializeEffectTables();
     InitializeLightSourceList(&LightSourceTable);
     Clock::time_point start = Clock::now();
