@@ -61,8 +61,23 @@ LogEntry* NewLogEntry(uint32_t category, const std::u16string& text) {
     return entry;
 }
 
+// An entry for narrow text, converted straight into the entry: the entry's
+// own block is the only memory a log line takes. A line break is added when
+// `newline` is set and the text has none.
+LogEntry* NewLogEntryFromText(uint32_t category, const char* text, size_t length, bool newline) {
+    auto* entry = static_cast<LogEntry*>(std::malloc(sizeof(LogEntry) + (length + 1) * sizeof(char16_t) + 20));
+    if (!entry) return nullptr;
+    size_t units = OsMultiByteToUtf16(text, length, entry->text, length);
+    if (newline && (units == 0 || entry->text[units - 1] != u'\n')) entry->text[units++] = u'\n';
+    entry->text[units] = 0;
+    entry->byteLength = units * sizeof(char16_t);
+    entry->category = category;
+    entry->next = nullptr;
+    return entry;
+}
+
 LogEntry* NewLogEntryFromText(uint32_t category, const std::string& text) {
-    return NewLogEntry(category, OsMultiByteToUtf16(text.data(), text.size()));
+    return NewLogEntryFromText(category, text.data(), text.size(), false);
 }
 
 void FreeLogEntry(LogEntry* entry) { std::free(entry); }
@@ -135,10 +150,8 @@ std::string Format(const char* format, ...) {
     return text;
 }
 
-std::string CutAtLineBreak(std::string text) {
-    size_t cut = text.find_first_of("\r\n", 1);
-    if (cut != std::string::npos) text.resize(cut);
-    return text;
+void CutAtLineBreak(char* text) {
+    if (text[0]) text[1 + std::strcspn(text + 1, "\r\n")] = 0;
 }
 
 bool LocalTime(struct tm* out) {
@@ -221,71 +234,41 @@ void ShowOrPostUserMessage(const char* caption, const char* text, uint32_t style
     if (!OsPostMessage(owner, WM_POSTED_USER_MESSAGE, reinterpret_cast<uintptr_t>(block), 0)) std::free(block);
 }
 
-// The report of last resort, when the ordinary one could not be built (most
-// likely memory ran out): fixed buffers, one plain line into the queue, and
-// nothing that can throw.
-void EmitReportWithoutHeap(uint32_t line, const char* caption, const char* format, va_list args) noexcept {
-    char text[1024];
-    if (std::vsnprintf(text, sizeof text, format, args) < 0) text[0] = 0;
-    char stamp[16] = "";
-    struct tm local;
-    if (LocalTime(&local)) std::strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
-    char lineText[1400];
-    const int n = std::snprintf(lineText, sizeof lineText, "%s Thread 0x%04X: Line %u: '%s' - '%s' (reported without memory)\n",
-                                stamp, OsGetCurrentThreadId(), line, caption ? caption : "", text);
-    if (n <= 0) return;
-    const size_t length = static_cast<size_t>(n) < sizeof lineText ? static_cast<size_t>(n) : sizeof lineText - 1;
-    auto* entry = static_cast<LogEntry*>(std::malloc(sizeof(LogEntry) + (length + 1) * sizeof(char16_t) + 20));
-    if (!entry) return;  // not even that: the line is lost, the run goes on
-    char16_t* wide = entry->text;
-    for (size_t i = 0; i < length; i++) wide[i] = static_cast<unsigned char>(lineText[i]) < 0x80 ? lineText[i] : u'?';
-    wide[length] = 0;
-    entry->byteLength = length * sizeof(char16_t);
-    entry->category = 2;
-    entry->next = nullptr;
-    LogEntryEvent(entry);
-}
-
-void EmitReportChecked(uint32_t kind, uint32_t line, uint32_t code, uint32_t style, const char* caption,
-                       const char* format, va_list args, bool openGLEvent);
-
 // One report: format its line, queue it, and for User Messages show the box.
-// Never throws: a report made because memory ran out must not fail itself.
+// Built in fixed buffers: the only memory it takes is the queue entry's
+// block (and a posted box's), and without it the line is dropped, so a
+// report made because memory ran out cannot fail or throw itself.
 void EmitReport(uint32_t kind, uint32_t line, uint32_t code, uint32_t style, const char* caption, const char* format,
                 va_list args, bool openGLEvent) noexcept {
     if (kind > TRACE_MESSAGE || (kind == OPENGL_ERROR && !openGLEvent)) return;
     int savedErrno = errno;
     uint32_t savedError = OsGetLastError();
-    va_list spare;
-    va_copy(spare, args);
-    try {
-        EmitReportChecked(kind, line, code, style, caption, format, args, openGLEvent);
-    } catch (...) {
-        EmitReportWithoutHeap(line, caption, format, spare);
-    }
-    va_end(spare);
-    errno = savedErrno;
-    OsSetLastError(savedError);
-}
-
-void EmitReportChecked(uint32_t kind, uint32_t line, uint32_t code, uint32_t style, const char* caption,
-                       const char* format, va_list args, bool openGLEvent) {
-    std::string text = VFormat(format, args);
-    std::string errorText;
+    char text[2048];
+    if (std::vsnprintf(text, sizeof text, format ? format : "", args) < 0) text[0] = 0;
+    ShortText errorText = {""};
     if (kind == SYSTEM_ERROR)
         errorText = SystemErrorText(code);
     else if (kind == CRT_LIBRARY_ERROR)
         errorText = RunTimeErrorText(static_cast<int>(code));
     else if (kind == OPENGL_ERROR)
         errorText = OpenGLErrorText(code);
-    std::string timeText = FormatTime("%H:%M:%S");
-    std::string lineText;
-    if (FormatDebugEventLine(kind, line, caption, text.c_str(), errorText.c_str(), timeText.c_str(),
-                             OsGetCurrentThreadId(), lineText)) {
-        if (gReportObserver) gReportObserver(kind, lineText);
-        WriteLogLine(kind == EVENT_MONITOR ? 0 : 2, "%s", lineText.c_str());
+    char timeText[16] = "";
+    struct tm local;
+    if (LocalTime(&local)) std::strftime(timeText, sizeof timeText, "%H:%M:%S", &local);
+    char lineText[2600];
+    if (FormatDebugEventLine(kind, line, caption, text, errorText.text, timeText, OsGetCurrentThreadId(), lineText,
+                             sizeof lineText)) {
+        try {
+            if (gReportObserver) gReportObserver(kind, lineText);
+        } catch (...) {
+            // an observer (a test's) that could not keep the line
+        }
+        if (LogEntry* entry = NewLogEntryFromText(kind == EVENT_MONITOR ? 0 : 2, lineText, std::strlen(lineText), true))
+            LogEntryEvent(entry);
     }
-    if (kind == USER_MESSAGE) ShowOrPostUserMessage(caption ? caption : "", text.c_str(), style);
+    if (kind == USER_MESSAGE) ShowOrPostUserMessage(caption ? caption : "", text, style);
+    errno = savedErrno;
+    OsSetLastError(savedError);
 }
 
 // ---- the logging thread ----
@@ -530,71 +513,86 @@ void ReportUnexpected(uint32_t line, const char* format, ...) {
 
 // ---- line formatting ----
 
-std::string OpenGLErrorText(uint32_t code) {
+ShortText OpenGLErrorText(uint32_t code) {
+    ShortText t;
+    const char* known = nullptr;
     switch (code) {
-        case 0: return "Success";
-        case 0x500: return "An invalid enumeration was specified";
-        case 0x501: return "An invalid value was specified";
-        case 0x502: return "An invalid operation was attempted";
-        case 0x503: return "A stack overflow has occurred";
-        case 0x504: return "A stack underflow has occurred";
-        case 0x505: return "OpenGL memory is exhausted";
-        default: return Format("Unrecognized OpenGL Error %X", code);
+        case 0: known = "Success"; break;
+        case 0x500: known = "An invalid enumeration was specified"; break;
+        case 0x501: known = "An invalid value was specified"; break;
+        case 0x502: known = "An invalid operation was attempted"; break;
+        case 0x503: known = "A stack overflow has occurred"; break;
+        case 0x504: known = "A stack underflow has occurred"; break;
+        case 0x505: known = "OpenGL memory is exhausted"; break;
+        default: break;
     }
+    if (known)
+        std::snprintf(t.text, sizeof t.text, "%s", known);
+    else
+        std::snprintf(t.text, sizeof t.text, "Unrecognized OpenGL Error %X", code);
+    return t;
 }
 
-std::string SystemErrorText(uint32_t code) {
-    std::string text;
-    if (!OsFormatSystemMessage(code, text)) return "Unidentified System Error";
-    return CutAtLineBreak(text);
+ShortText SystemErrorText(uint32_t code) {
+    ShortText t;
+    if (!OsFormatSystemMessage(code, t.text, sizeof t.text) || !t.text[0])
+        std::snprintf(t.text, sizeof t.text, "%s", "Unidentified System Error");
+    CutAtLineBreak(t.text);
+    return t;
 }
 
-std::string RunTimeErrorText(int code) {
-    char buffer[256] = {};
+ShortText RunTimeErrorText(int code) {
+    ShortText t;
+    t.text[0] = 0;
 #ifdef _WIN32
-    if (strerror_s(buffer, sizeof(buffer), code) != 0 || !buffer[0])
-        return Format("Unidentified C Run-Time Library Error %d", code);
+    if (strerror_s(t.text, sizeof t.text, code) != 0) t.text[0] = 0;
 #else
     // The GNU strerror_r returns its text rather than filling the buffer.
-    const char* text = strerror_r(code, buffer, sizeof(buffer));
-    if (!text || !text[0]) return Format("Unidentified C Run-Time Library Error %d", code);
-    if (text != buffer) std::snprintf(buffer, sizeof(buffer), "%s", text);
+    const char* text = strerror_r(code, t.text, sizeof t.text);
+    if (text != t.text) std::snprintf(t.text, sizeof t.text, "%s", text ? text : "");
 #endif
-    return CutAtLineBreak(buffer);
+    if (!t.text[0]) std::snprintf(t.text, sizeof t.text, "Unidentified C Run-Time Library Error %d", code);
+    CutAtLineBreak(t.text);
+    return t;
 }
 
 bool FormatDebugEventLine(uint32_t kind, uint32_t line, const char* caption, const char* text, const char* errorText,
-                          const char* timeText, uint32_t threadId, std::string& out) {
+                          const char* timeText, uint32_t threadId, char* out, size_t size) {
     const char* c = caption ? caption : "";
     const char* t = text ? text : "";
     const char* e = errorText ? errorText : "";
+    int n = -1;
     switch (kind) {
         case DEBUG_MESSAGE:
-            out = Format("%s Thread 0x%04X: Line %u: Debug Message: '%s' - '%s'", timeText, threadId, line, c, t);
-            return true;
+            n = std::snprintf(out, size, "%s Thread 0x%04X: Line %u: Debug Message: '%s' - '%s'", timeText, threadId,
+                              line, c, t);
+            break;
         case USER_MESSAGE:
-            out = Format("%s Thread 0x%04X: Line %u: User Message: '%s' - '%s'", timeText, threadId, line, c, t);
-            return true;
+            n = std::snprintf(out, size, "%s Thread 0x%04X: Line %u: User Message: '%s' - '%s'", timeText, threadId,
+                              line, c, t);
+            break;
         case SYSTEM_ERROR:
-            out = Format("%s Thread 0x%04X: Line %u: System Error: '%s' : '%s' - '%s'", timeText, threadId, line, e, c,
-                         t);
-            return true;
+            n = std::snprintf(out, size, "%s Thread 0x%04X: Line %u: System Error: '%s' : '%s' - '%s'", timeText,
+                              threadId, line, e, c, t);
+            break;
         case OPENGL_ERROR:
-            out = Format("%s : Line %u: OpenGL Error: '%s' : '%s' - '%s'\n", timeText, line, e, c, t);
-            return true;
+            n = std::snprintf(out, size, "%s : Line %u: OpenGL Error: '%s' : '%s' - '%s'\n", timeText, line, e, c, t);
+            break;
         case EVENT_MONITOR:
-            out = Format("%s Thread 0x%04X: Line %u: Event Monitor: %s", timeText, threadId, line, t);
-            return true;
+            n = std::snprintf(out, size, "%s Thread 0x%04X: Line %u: Event Monitor: %s", timeText, threadId, line, t);
+            break;
         case CRT_LIBRARY_ERROR:
-            out = Format("%s Thread 0x%04X: Line %u: C Run-Time Library Error: '%s' : '%s' - '%s'", timeText, threadId,
-                         line, e, c, t);
-            return true;
+            n = std::snprintf(out, size, "%s Thread 0x%04X: Line %u: C Run-Time Library Error: '%s' : '%s' - '%s'",
+                              timeText, threadId, line, e, c, t);
+            break;
         case TRACE_MESSAGE:
-            out = Format("%s Thread 0x%04X: Line %u: Trace Message: %s", timeText, threadId, line, t);
-            return true;
+            n = std::snprintf(out, size, "%s Thread 0x%04X: Line %u: Trace Message: %s", timeText, threadId, line, t);
+            break;
         default:
             return false;
     }
+    if (n < 0 && size) out[0] = 0;
+    return true;
 }
 
 std::string FormatLogDateTime() { return FormatTime("on %A, %B %d, %Y at %H:%M:%S"); }
@@ -660,11 +658,22 @@ void LogEntryEvent(LogEntry* entry) {
 }
 
 void WriteLogLineV(uint32_t category, const char* format, va_list args) {
-    std::string text = VFormat(format, args);
-    std::u16string wide = OsMultiByteToUtf16(text.data(), text.size());
-    if (wide.empty() || wide.back() != u'\n') wide.push_back(u'\n');
-    LogEntry* entry = NewLogEntry(category, wide);
-    if (entry) LogEntryEvent(entry);
+    // Lines up to 2 KB are formatted on the stack; longer ones (banners,
+    // tables) in a block of their own.
+    char stackBuffer[2048];
+    va_list copy;
+    va_copy(copy, args);
+    const int n = std::vsnprintf(stackBuffer, sizeof stackBuffer, format ? format : "", copy);
+    va_end(copy);
+    if (n < 0) return;
+    char* text = stackBuffer;
+    if (static_cast<size_t>(n) >= sizeof stackBuffer) {
+        text = static_cast<char*>(std::malloc(static_cast<size_t>(n) + 1));
+        if (!text) text = stackBuffer;  // the line, cut
+        else std::vsnprintf(text, static_cast<size_t>(n) + 1, format, args);
+    }
+    if (LogEntry* entry = NewLogEntryFromText(category, text, std::strlen(text), true)) LogEntryEvent(entry);
+    if (text != stackBuffer) std::free(text);
 }
 
 void WriteLogLine(uint32_t category, const char* format, ...) {

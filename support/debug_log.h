@@ -63,16 +63,23 @@ public:
 void ReportUnexpected(uint32_t line, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // ---- line formatting (pure, testable) ----
+// A short text in fixed storage: the report of a failed allocation builds
+// its line without the heap, so reporting cannot fail in turn.
+struct ShortText {
+    char text[256];
+    const char* c_str() const { return text; }
+};
 // The text of the OpenGL error for a glGetError value.
-std::string OpenGLErrorText(uint32_t code);
-// The log line for one report; false when the kind writes nothing (3 outside
-// OpenGLDebugEvent, or above 6). `errorText` is the system or run-time text
-// for kinds 2, 5 and the OpenGL text for kind 3.
+ShortText OpenGLErrorText(uint32_t code);
+// The log line for one report into `out` (cut to fit, always ended); false
+// when the kind writes nothing (3 outside OpenGLDebugEvent, or above 6).
+// `errorText` is the system or run-time text for kinds 2, 5 and the OpenGL
+// text for kind 3.
 bool FormatDebugEventLine(uint32_t kind, uint32_t line, const char* caption, const char* text,
-                          const char* errorText, const char* timeText, uint32_t threadId, std::string& out);
+                          const char* errorText, const char* timeText, uint32_t threadId, char* out, size_t size);
 // Error texts, cut at the first line break (unless it is the first character).
-std::string SystemErrorText(uint32_t code);
-std::string RunTimeErrorText(int code);
+ShortText SystemErrorText(uint32_t code);
+ShortText RunTimeErrorText(int code);
 
 // ---- the log ----
 enum LoggingMode : uint32_t {
@@ -120,7 +127,7 @@ void ShowPostedMessage(OsWindow window, void* block);
 
 // Sees every report line as it is formatted, whether or not a log is open
 // (tests use it to check what a failure reported).
-typedef void (*DebugReportObserver)(uint32_t kind, const std::string& line);
+typedef void (*DebugReportObserver)(uint32_t kind, const char* line);
 DebugReportObserver SetDebugReportObserver(DebugReportObserver observer);
 
 // Date and time as the banner and closing line write them.

@@ -49,8 +49,10 @@ enum : uint32_t {
 // ---- last error and its text ----
 uint32_t OsGetLastError();
 void OsSetLastError(uint32_t code);
-// System text for an error code; false when the system has none.
-bool OsFormatSystemMessage(uint32_t code, std::string& text);
+// System text for an error code into `buffer` (cut to fit, always ended);
+// false when the system has none. Uses no heap: reports about exhausted
+// memory call it.
+bool OsFormatSystemMessage(uint32_t code, char* buffer, size_t size);
 
 // ---- events, mutexes, waits ----
 OsHandle OsCreateEvent(bool manualReset, bool initialState);
@@ -158,6 +160,9 @@ uint32_t OsCreateDirectoryTree(const std::string& path);
 // ---- text ----
 // Multibyte text (the thread's code page on Windows, UTF-8 natively) to UTF-16LE.
 std::u16string OsMultiByteToUtf16(const char* text, size_t length);
+// The same into `out`, which holds `capacity` units; returns the units
+// written (never more than `length`: one byte never makes two units). No heap.
+size_t OsMultiByteToUtf16(const char* text, size_t length, char16_t* out, size_t capacity);
 
 // ---- windows and message boxes ----
 constexpr uint32_t OS_WM_APP = 0x8000;

@@ -24,13 +24,14 @@ inline HWND W(OsWindow w) { return reinterpret_cast<HWND>(w); }
 uint32_t OsGetLastError() { return GetLastError(); }
 void OsSetLastError(uint32_t code) { SetLastError(code); }
 
-bool OsFormatSystemMessage(uint32_t code, std::string& text) {
-    char* buffer = nullptr;
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, code, 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
-    if (n == 0 || !buffer) return false;
-    text.assign(buffer, n);
-    LocalFree(buffer);
+bool OsFormatSystemMessage(uint32_t code, char* buffer, size_t size) {
+    if (!buffer || size == 0) return false;
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buffer,
+                             static_cast<DWORD>(size > 0xFFFF ? 0xFFFF : size), nullptr);
+    if (n == 0) {
+        buffer[0] = 0;
+        return false;
+    }
     return true;
 }
 
@@ -237,12 +238,16 @@ uint32_t OsCreateDirectoryTree(const std::string& path) {
 
 // ---- text ----
 
+size_t OsMultiByteToUtf16(const char* text, size_t length, char16_t* out, size_t capacity) {
+    if (length == 0 || capacity == 0) return 0;
+    const int n = MultiByteToWideChar(CP_THREAD_ACP, 0, text, static_cast<int>(length),
+                                      reinterpret_cast<wchar_t*>(out), static_cast<int>(capacity));
+    return n > 0 ? static_cast<size_t>(n) : 0;
+}
+
 std::u16string OsMultiByteToUtf16(const char* text, size_t length) {
-    if (length == 0) return std::u16string();
-    int n = MultiByteToWideChar(CP_THREAD_ACP, 0, text, static_cast<int>(length), nullptr, 0);
-    if (n <= 0) return std::u16string();
-    std::u16string out(static_cast<size_t>(n), u'\0');
-    MultiByteToWideChar(CP_THREAD_ACP, 0, text, static_cast<int>(length), reinterpret_cast<wchar_t*>(&out[0]), n);
+    std::u16string out(length, u'\0');
+    out.resize(OsMultiByteToUtf16(text, length, &out[0], length));
     return out;
 }
 

@@ -11,6 +11,13 @@
 #include "tests/test_support.h"
 
 TEST(DebugEventLines, EveryKindHasItsExactFormat) {
+    char line[512];
+    auto FormatDebugEventLine = [&](uint32_t kind, uint32_t at, const char* caption, const char* text,
+                                    const char* error, const char* time, uint32_t thread, std::string& out) {
+        const bool written = ::FormatDebugEventLine(kind, at, caption, text, error, time, thread, line, sizeof line);
+        out = line;
+        return written;
+    };
     std::string out;
     ASSERT_TRUE(FormatDebugEventLine(DEBUG_MESSAGE, 42, "Debug:  Unexpected Error", "Foo() failed.", "", "12:34:56",
                                      0x1A, out));
@@ -30,22 +37,26 @@ TEST(DebugEventLines, EveryKindHasItsExactFormat) {
     ASSERT_TRUE(FormatDebugEventLine(TRACE_MESSAGE, 6, "ignored", "Debug:  Flush Queue", "", "10:00:00", 1, out));
     EXPECT_EQ(out, "10:00:00 Thread 0x0001: Line 6: Trace Message: Debug:  Flush Queue");
     EXPECT_FALSE(FormatDebugEventLine(7, 6, "c", "t", "", "10:00:00", 1, out));
+    // A line longer than its buffer is cut, and still ended.
+    const std::string longText(1000, 'x');
+    ASSERT_TRUE(FormatDebugEventLine(DEBUG_MESSAGE, 1, "c", longText.c_str(), "", "10:00:00", 1, out));
+    EXPECT_EQ(out.size(), sizeof line - 1);
 }
 
 TEST(DebugEventLines, OpenGLErrorTexts) {
-    EXPECT_EQ(OpenGLErrorText(0), "Success");
-    EXPECT_EQ(OpenGLErrorText(0x500), "An invalid enumeration was specified");
-    EXPECT_EQ(OpenGLErrorText(0x503), "A stack overflow has occurred");
-    EXPECT_EQ(OpenGLErrorText(0x505), "OpenGL memory is exhausted");
-    EXPECT_EQ(OpenGLErrorText(0x506), "Unrecognized OpenGL Error 506");
+    EXPECT_STREQ(OpenGLErrorText(0).c_str(), "Success");
+    EXPECT_STREQ(OpenGLErrorText(0x500).c_str(), "An invalid enumeration was specified");
+    EXPECT_STREQ(OpenGLErrorText(0x503).c_str(), "A stack overflow has occurred");
+    EXPECT_STREQ(OpenGLErrorText(0x505).c_str(), "OpenGL memory is exhausted");
+    EXPECT_STREQ(OpenGLErrorText(0x506).c_str(), "Unrecognized OpenGL Error 506");
 }
 
 TEST(DebugEventLines, ErrorTextsAreCutAtTheirFirstLineBreak) {
-    std::string text = SystemErrorText(OS_ERROR_ACCESS_DENIED);
+    std::string text = SystemErrorText(OS_ERROR_ACCESS_DENIED).c_str();
     EXPECT_FALSE(text.empty());
     EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos);
-    EXPECT_EQ(SystemErrorText(0x0FFFFFFE), "Unidentified System Error");
-    std::string crt = RunTimeErrorText(2);
+    EXPECT_STREQ(SystemErrorText(0x0FFFFFFE).c_str(), "Unidentified System Error");
+    std::string crt = RunTimeErrorText(2).c_str();
     EXPECT_FALSE(crt.empty());
     EXPECT_EQ(crt.find('\n'), std::string::npos);
 }
@@ -185,7 +196,7 @@ TEST_F(DebugLogFile, SystemErrorsCarryTheSystemText) {
     DebugEvent(22, SYSTEM_ERROR, 0x0FFFFFFE).Report(OS_MB_ICONERROR, DEBUG_CAPTION_UNEXPECTED, "Odd code.");
     CloseDebugLog();
     std::string text = ReadLog();
-    std::string expected = "Line 21: System Error: '" + SystemErrorText(OS_ERROR_ACCESS_DENIED) +
+    std::string expected = "Line 21: System Error: '" + std::string(SystemErrorText(OS_ERROR_ACCESS_DENIED).c_str()) +
                            "' : 'Debug:  Unexpected Error' - 'Op failed.'\n";
     EXPECT_NE(text.find(expected), std::string::npos) << text;
     EXPECT_NE(text.find("Line 22: System Error: 'Unidentified System Error' : "), std::string::npos);

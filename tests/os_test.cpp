@@ -226,9 +226,9 @@ TEST(OsFiles, CreatingInAMissingFolderFailsWithAnError) {
     OsFile file = OsCreateFileForWriting(OsJoinPath(TestScratchFolder(), OsJoinPath("missing", "x.log")), false);
     EXPECT_EQ(file, nullptr);
     EXPECT_NE(OsGetLastError(), 0u);
-    std::string text;
-    EXPECT_TRUE(OsFormatSystemMessage(OsGetLastError(), text));
-    EXPECT_FALSE(text.empty());
+    char text[256];
+    EXPECT_TRUE(OsFormatSystemMessage(OsGetLastError(), text, sizeof text));
+    EXPECT_NE(text[0], 0);
 }
 
 TEST(OsText, MultiByteToUtf16KeepsAsciiAndLength) {

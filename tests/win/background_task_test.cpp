@@ -102,7 +102,7 @@ LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 // The task thread reports too: the capture is serialised and read under the same lock.
 std::mutex gReportLock;
 DebugReportObserver gCapture = nullptr;
-void LockedCapture(uint32_t kind, const std::string& line) {
+void LockedCapture(uint32_t kind, const char* line) {
     std::lock_guard<std::mutex> hold(gReportLock);
     gCapture(kind, line);
 }

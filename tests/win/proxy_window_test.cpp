@@ -47,8 +47,9 @@ struct Recorder {
 };
 Recorder* gRecorder = nullptr;
 
-void RecordReport(uint32_t kind, const std::string& line) {
+void RecordReport(uint32_t kind, const char* text) {
     if (kind == TRACE_MESSAGE || !gRecorder) return;
+    const std::string line = text;
     // Wine has no colour profile for its display; the preview goes on with the default.
     if (line.find("display color profile") != std::string::npos || line.find("profile name") != std::string::npos)
         return;
