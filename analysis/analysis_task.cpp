@@ -143,7 +143,7 @@ int32_t PrepareSectionBuffers(SectionRecord* record, int32_t index) {
         record->rings[k].generator = GenerateRingShape;
         record->rings[k].radius = &ringRadii[k];
     }
-    return CreateTermination(record) ? 0 : -1715;
+    return CreateTermination(record) ? 0 : FailureCodeUnlessMemory(RUN_THREAD_FAILED);
 }
 
 // Signals an event when a thread body ends, however it ends: a waiting
@@ -200,7 +200,7 @@ uint32_t AnalyzeSection(void* raw) {
                                record->ringCount,     &record->list,      &LightSourceTable, record->scale,
                                gAnalysis.peak,        &AnalysisStopFlag,
                                static_cast<uint8_t*>(record->deselected.pointer), first, last};
-    for (int32_t y = first; y < last && !Stopped(); y++) {
+    for (int32_t y = first; y < last && !Stopped() && GetGlobalErrorCode() == RUN_OK; y++) {
         for (int32_t x = record->left; x < record->right && !Stopped(); x++) {
             PixelValue p;
             image->InputImage(image, &p, x, y);
@@ -220,9 +220,11 @@ int32_t SpawnAnalysisThreadsAndWait(OsThreadProc procedure, SectionRecord* recor
         events[i] = records[i].termination;
         records[i].thread = OsCreateThread(procedure, &records[i], 0, nullptr);
         if (!records[i].thread) {
-            std::string text = RunTimeErrorText(errno ? errno : EAGAIN);
+            const ShortText text = RunTimeErrorText(errno ? errno : EAGAIN);
             ReportUnexpected(__LINE__, "Could not initiate AnalyzeSection() task : %s", text.c_str());
-            OsSetEvent(records[i].termination);  // so that the wait does not block on it
+            // The section is still analysed, here: a section left out would
+            // lose its sources without a word. Its body signals its event.
+            OsRunThreadBody(procedure, &records[i]);
         }
     }
     int32_t result = 0;
@@ -322,7 +324,7 @@ int32_t FindPeakBrightness(const Image* image) {
         records[i].bottom = spans[i].bottom;
         records[i].source = image;
         records[i].index = static_cast<int32_t>(i);
-        if (!CreateTermination(&records[i])) result = -1715;
+        if (!CreateTermination(&records[i])) result = FailureCodeUnlessMemory(RUN_THREAD_FAILED);
     }
     if (result == 0 && !Stopped() && !spans.empty()) {
         result = SpawnAnalysisThreadsAndWait(MeasureSectionPeak, records, static_cast<int32_t>(spans.size()));
@@ -367,6 +369,7 @@ int32_t AnalyzeImageSections(Image* analysisImage, float scale) {
         }
     }
     if (result == 0 && !Stopped() && count > 0) result = SpawnAnalysisThreadsAndWait(AnalyzeSection, records, count);
+    if (result == 0 && GetGlobalErrorCode() != RUN_OK) result = GetGlobalErrorCode();
     if (result == 0 && !Stopped()) {
         uint32_t total = 0;
         for (int32_t i = 0; i < count; i++) total += records[i].list.count;
@@ -374,6 +377,7 @@ int32_t AnalyzeImageSections(Image* analysisImage, float scale) {
     }
     if (result == 0 && !Stopped())
         for (int32_t i = 0; i < count && !Stopped(); i++) MergeSectionList(&LightSourceTable, &records[i].list, &AnalysisStopFlag);
+    if (result == 0 && GetGlobalErrorCode() != RUN_OK) result = GetGlobalErrorCode();
     ReleaseRecords(&buffer, spans.size());
     return result;
 }
@@ -425,7 +429,7 @@ void StartLightSourceAnalysis(const Image* hostImage) {
     if (!gAnalysis.completeEvent) {
         DebugEvent(__LINE__, SYSTEM_ERROR, OsGetLastError())
             .Report(OS_MB_ICONERROR, DEBUG_CAPTION_UNEXPECTED, "Could not create the data initialization complete event.");
-        SetGlobalErrorCode(-1715);
+        SetGlobalErrorCode(FailureCodeUnlessMemory(RUN_THREAD_FAILED));
         return;
     }
     gAnalysis.thread = OsCreateThread(LightSourceAnalysisTask, nullptr, 0, nullptr);
@@ -434,7 +438,7 @@ void StartLightSourceAnalysis(const Image* hostImage) {
             .Report(OS_MB_ICONERROR, DEBUG_CAPTION_UNEXPECTED, "Could not initiate light source table initialization");
         OsCloseHandle(gAnalysis.completeEvent);
         gAnalysis.completeEvent = nullptr;
-        SetGlobalErrorCode(-1715);
+        SetGlobalErrorCode(FailureCodeUnlessMemory(RUN_THREAD_FAILED));
     }
 }
 

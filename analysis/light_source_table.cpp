@@ -10,6 +10,7 @@
 #include "image/fixed_point.h"
 #include "support/debug_log.h"
 #include "support/os.h"
+#include "support/run_result.h"
 
 LightSourceList LightSourceTable;
 
@@ -166,6 +167,9 @@ void AddLightSource(const LightSourceList* table, LightSourceList* list, const L
                              "AddLightSource() - Could not grow the section list to %llu light sources; "
                              "the source at x = %d, y = %d is dropped.",
                              static_cast<unsigned long long>(grown), centre.x, centre.y);
+            // A table short of sources would draw a different picture without
+            // saying so: the run ends for want of memory instead.
+            SetGlobalErrorCode(RUN_OUT_OF_MEMORY);
             return;
         }
     }
@@ -181,6 +185,8 @@ void MergeSectionList(LightSourceList* table, const LightSourceList* list, const
         ReallocateBufferPreserveContents(needed * LIGHT_SOURCE_RECORD_SIZE, &table->records) != 0) {
         ReportUnexpected(__LINE__, "Allocation Failed:  Requested %u bytes.",
                          static_cast<uint32_t>(needed * LIGHT_SOURCE_RECORD_SIZE));
+        // A section's sources left out would be a silently different picture.
+        SetGlobalErrorCode(RUN_OUT_OF_MEMORY);
         return;
     }
     const LightSource* incoming = LightSourceRecords(list);
@@ -314,58 +320,58 @@ void MapLightSourceTable(LightSourceList* table, const ImageRect& from, const Im
     table->maxY = TruncToInt32(std::floor(to.top + (table->maxY - from.top + 1) * sy));
 }
 
+namespace {
+// A source's colour channel weighted by its size (diameter over 256, to the
+// power 1.4) and its brightness as a fraction of full scale.
+struct WeightedColour {
+    uint64_t channel[3];
+};
+
+WeightedColour WeighLightSource(const LightSource& r) {
+    const float size = powf(2.0f * r.radius / 256.0f, 1.4f);
+    const double w = static_cast<double>(size) * (r.brightness / 16777215.0) * 4294967296.0;
+    const uint64_t weight = w > 0.0 ? static_cast<uint64_t>(std::nearbyint(w)) : 0;
+    const uint32_t channels[3] = {r.red, r.green, r.blue};
+    WeightedColour c;
+    for (int k = 0; k < 3; k++)
+        c.channel[k] = static_cast<uint64_t>((static_cast<unsigned __int128>(channels[k]) * weight) >> 32);
+    return c;
+}
+}  // namespace
+
 uint32_t FinalizeLightSourceTable(LightSourceList* table, const volatile uint8_t* stop) {
     LightSource* records = LightSourceRecords(table);
     const uint32_t count = table->count;
 
-    // Weight each colour by the source's size (diameter over 256, to the
-    // power 1.4) and its brightness as a fraction of full scale. Sources wider
-    // than 256 pixels weigh more than 1.0: the weighted colours are kept in 64
-    // bits until the largest visible one is known, so that a big bright
-    // source cannot wrap to a faint one. Only their ratios matter.
-    TrackedBuffer weighted;
-    if (ReallocateBuffer(static_cast<uint64_t>(count) * 3 * sizeof(uint64_t), &weighted) != 0) {
-        ReportUnexpected(__LINE__, "FinalizeLightSourceTable() - No memory to weigh %u light sources.", count);
-        return count;
-    }
-    auto* colours = static_cast<uint64_t*>(weighted.pointer);
+    // Sources wider than 256 pixels weigh more than 1.0: the weighted colours
+    // are kept in 64 bits until the largest visible one is known, so that a
+    // big bright source cannot wrap to a faint one. Only their ratios matter.
+    // The weights are computed twice rather than stored, so that finishing the
+    // table needs no memory and cannot fail.
     uint64_t largest = 0;
     for (uint32_t i = 0; i < count; ++i) {
-        if (Stopped(stop)) {
-            DeallocateBuffer(&weighted);
-            return count;
-        }
-        const LightSource& r = records[i];
-        const float size = powf(2.0f * r.radius / 256.0f, 1.4f);
-        const double w = static_cast<double>(size) * (r.brightness / 16777215.0) * 4294967296.0;
-        const uint64_t weight = w > 0.0 ? static_cast<uint64_t>(std::nearbyint(w)) : 0;
-        const uint32_t channels[3] = {r.red, r.green, r.blue};
-        for (int k = 0; k < 3; k++) {
-            const uint64_t product = static_cast<uint64_t>((static_cast<unsigned __int128>(channels[k]) * weight) >> 32);
-            colours[3 * i + k] = product;
-            if (r.state != LIGHT_SOURCE_HIDDEN) largest = std::max(largest, product);
-        }
+        if (Stopped(stop)) return count;
+        if (records[i].state == LIGHT_SOURCE_HIDDEN) continue;
+        const WeightedColour c = WeighLightSource(records[i]);
+        for (int k = 0; k < 3; k++) largest = std::max(largest, c.channel[k]);
     }
 
     // The largest channel of a visible source becomes full scale.
     for (uint32_t i = 0; i < count; ++i) {
-        if (Stopped(stop)) {
-            DeallocateBuffer(&weighted);
-            return count;
-        }
+        if (Stopped(stop)) return count;
         LightSource& r = records[i];
+        const WeightedColour c = WeighLightSource(r);
         uint32_t* channels[3] = {&r.red, &r.green, &r.blue};
         for (int k = 0; k < 3; k++) {
             if (largest == 0) {
                 *channels[k] = UNIT_ONE;
             } else {
-                const unsigned __int128 scaled = (static_cast<unsigned __int128>(colours[3 * i + k]) << 32) / largest;
+                const unsigned __int128 scaled = (static_cast<unsigned __int128>(c.channel[k]) << 32) / largest;
                 *channels[k] = scaled < UNIT_ONE ? static_cast<uint32_t>(scaled) : UNIT_ONE;
             }
         }
         r.brightness = LightSourceBrightness(r.red, r.green, r.blue);
     }
-    DeallocateBuffer(&weighted);
     if (Stopped(stop)) return count;
     SortLightSourcesByBrightness(table);
     return count;

@@ -56,10 +56,11 @@ target_link_libraries(rl_host_tests PRIVATE rlplugin rlhostsim GTest::gtest)
 add_test(NAME native_host COMMAND rl_host_tests)
 
 # Every allocation of a whole run made to fail in turn (operator new is
-# replaced in this program, so it has one of its own). Not yet in ctest:
-# build/native/rl_fault_tests --gtest_also_run_disabled_tests
+# replaced in this program, so it has one of its own). Under AddressSanitizer
+# LeakSanitizer checks that no failure leaks.
 add_executable(rl_fault_tests tests/test_main.cpp tests/allocation_failure_test.cpp)
 target_link_libraries(rl_fault_tests PRIVATE rlplugin rlhostsim GTest::gtest)
+add_test(NAME native_allocation_failures COMMAND rl_fault_tests)
 
 # Benchmarks of the engine (not run by the tests): build/native/rl_bench.
 find_package(benchmark REQUIRED)

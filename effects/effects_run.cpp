@@ -10,11 +10,12 @@
 bool BeginEffectsRun(int32_t imageMode, const HostProfileSource* profile) {
     bool ok = true;
     ResetEffectsDroppedForLowMemory();
+    ResetMemoryShortage();
     if (!InitializeGammaTables()) ok = false;
     CreateShapeCreationMutex();
     InitializeEffectTables();
     if (!InitializeColorManagement(imageMode, profile)) ok = false;
-    if (!ok) SetGlobalErrorCode(RUN_BAD_PARAMETERS);
+    if (!ok) SetGlobalErrorCode(FailureCodeUnlessMemory(RUN_BAD_PARAMETERS));
     return ok;
 }
 

@@ -236,7 +236,7 @@ int16_t RenderEffectsIntoImage(Image* working, const ParameterSet& parameters, c
     bool started = prepared && SpawnMultipleThreads(records.data(), count);
     bool waited = WaitForMultipleThreads(records.data(), count, true);
     if (!started || !waited) {
-        if (GetGlobalErrorCode() == 0) SetGlobalErrorCode(RUN_THREAD_FAILED);
+        if (GetGlobalErrorCode() == 0) SetGlobalErrorCode(FailureCodeUnlessMemory(RUN_THREAD_FAILED));
         OsStoreFlag(&RenderAbortFlag, 1);
         // After a cancel the threads are still drawing: collect them before their tasks go.
         if (!waited) WaitForMultipleThreads(records.data(), count, false);

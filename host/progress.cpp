@@ -42,10 +42,17 @@ void UnlockProgress() {
     gProgressSpin.clear(std::memory_order_release);
 }
 
-void ShowQueuedProgress(uintptr_t packed) {
+// Runs inside a wait of the user-interface thread while worker threads draw:
+// nothing may leave it by exception, or the wait would end with them still
+// running.
+void ShowQueuedProgress(uintptr_t packed) noexcept {
     int32_t done = static_cast<int32_t>(packed >> 16);
     int32_t total = static_cast<int32_t>(packed & 0xFFFF);
-    if (!DisplayImageEditorProgressBar(done, total)) SetGlobalErrorCode(-128);
+    try {
+        if (!DisplayImageEditorProgressBar(done, total)) SetGlobalErrorCode(-128);
+    } catch (...) {
+        SetGlobalErrorCode(-108);
+    }
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 
 #include "image/tracked_buffer.h"
 #include "support/debug_log.h"
+#include "support/run_result.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -61,9 +62,11 @@ void ReportSystemError(uint32_t line, const char* text) {
 }
 
 void LittleCmsErrorHandler(cmsContext, cmsUInt32Number errorCode, const char* text) {
+    // Short of memory, Little CMS names whatever it could not build (error
+    // 12, a "malformed" struct): the report says what ran out.
     DebugEvent(__LINE__).Report(OS_MB_ICONERROR, kCaptionUnexpectedErrorLower,
-                                "Little CMS returned error code %d: '%s'", static_cast<int>(errorCode),
-                                text ? text : "");
+                                "Little CMS returned error code %d: '%s'%s", static_cast<int>(errorCode),
+                                text ? text : "", MemoryRanShort() ? " (memory had run out)" : "");
 }
 
 bool IsGrayProfile(cmsHPROFILE profile) { return cmsGetColorSpace(profile) == cmsSigGrayData; }
@@ -115,7 +118,11 @@ bool FindDefaultGrayProfileBytes(const void** bytes, uint32_t* size) {
 // ones initialise a mutex it could not allocate (a crash when memory runs
 // out while a profile is made); these answer that case with no mutex, which
 // Little CMS then does not lock.
-void* CreateLittleCmsMutex(cmsContext) { return new (std::nothrow) std::mutex; }
+void* CreateLittleCmsMutex(cmsContext) {
+    void* mutex = new (std::nothrow) std::mutex;
+    if (!mutex) NoteMemoryShortage();
+    return mutex;
+}
 void DestroyLittleCmsMutex(cmsContext, void* mutex) { delete static_cast<std::mutex*>(mutex); }
 cmsBool LockLittleCmsMutex(cmsContext, void* mutex) {
     if (mutex) static_cast<std::mutex*>(mutex)->lock();

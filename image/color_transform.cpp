@@ -348,7 +348,7 @@ bool ConvertImageColors(const Image* source, const ImageRect& sourceRect, Image*
     ColorTransform transform = GetColorTransform(source->profile, GetImageColorTransform(source), destination->profile,
                                                  GetImageColorTransform(destination), &owned);
     if (!transform) {
-        SetGlobalErrorCode(kColorManagementError);
+        SetGlobalErrorCode(FailureCodeUnlessMemory(kColorManagementError));
         return false;
     }
     ConvertArea(transform, source, sourceArea, destination, destinationArea);
@@ -370,7 +370,7 @@ bool ConvertImageColorsParallel(const Image* source, const ImageRect& sourceRect
     ColorTransform transform = GetColorTransform(source->profile, GetImageColorTransform(source), destination->profile,
                                                  GetImageColorTransform(destination), &owned);
     if (!transform) {
-        SetGlobalErrorCode(kColorManagementError);
+        SetGlobalErrorCode(FailureCodeUnlessMemory(kColorManagementError));
         return false;
     }
 
@@ -403,7 +403,7 @@ bool ConvertImageColorsParallel(const Image* source, const ImageRect& sourceRect
     if (prepared > 0) {
         // Sections whose thread did not start stay unconverted, so a failed
         // start fails the conversion like a failed wait.
-        if (!SpawnMultipleThreads(records.data(), prepared)) SetGlobalErrorCode(kThreadPoolError);
+        if (!SpawnMultipleThreads(records.data(), prepared)) SetGlobalErrorCode(FailureCodeUnlessMemory(kThreadPoolError));
         waited = WaitForMultipleThreads(records.data(), prepared, false);
         if (!waited) SetGlobalErrorCode(kThreadPoolError);
         for (int32_t i = 0; i < prepared; i++) DestroyThread(&records[i]);

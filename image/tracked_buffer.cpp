@@ -7,6 +7,7 @@
 #include "support/debug_log.h"
 #include "support/fault_injection.h"
 #include "support/os.h"
+#include "support/run_result.h"
 
 namespace {
 
@@ -25,15 +26,19 @@ void Unlock() {
 }
 
 void* Allocate(uint64_t size) {
-    if ((gFailAtOrAbove && size >= gFailAtOrAbove) || AllocationShouldFail()) return nullptr;
-    if (size > SIZE_MAX) return nullptr;
-    return std::malloc(size ? static_cast<size_t>(size) : 1);
+    void* p = nullptr;
+    if (!(gFailAtOrAbove && size >= gFailAtOrAbove) && !AllocationShouldFail() && size <= SIZE_MAX)
+        p = std::malloc(size ? static_cast<size_t>(size) : 1);
+    if (!p) NoteMemoryShortage();
+    return p;
 }
 
 void* Reallocate(void* old, uint64_t oldSize, uint64_t size) {
-    if ((gFailAtOrAbove && size >= gFailAtOrAbove) || AllocationShouldFail()) return nullptr;
-    if (size > SIZE_MAX) return nullptr;
-    return OsReallocate(old, static_cast<size_t>(oldSize), static_cast<size_t>(size));
+    void* p = nullptr;
+    if (!(gFailAtOrAbove && size >= gFailAtOrAbove) && !AllocationShouldFail() && size <= SIZE_MAX)
+        p = OsReallocate(old, static_cast<size_t>(oldSize), static_cast<size_t>(size));
+    if (!p) NoteMemoryShortage();
+    return p;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #ifndef _WIN32
 
 #include "support/os.h"
+#include "support/run_result.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -83,6 +84,19 @@ std::condition_variable& KernelSignal() {
 
 thread_local uint32_t tLastError = 0;
 thread_local OsObject* tCurrentThread = nullptr;
+
+// A new object, or null when memory ran out (its queue allocates too): like
+// the system's, a handle that cannot be made is null, never an exception.
+OsObject* NewObject(ObjectType type) noexcept {
+    try {
+        return new OsObject(type);
+    } catch (...) {
+        tLastError = OS_ERROR_NOT_ENOUGH_MEMORY;
+        NoteMemoryShortage();
+        return nullptr;
+    }
+}
+
 
 uint32_t ErrnoToSystemError(int e) {
     switch (e) {
@@ -184,7 +198,8 @@ void* ThreadStart(void* raw) {
 uint32_t OsGetLastError() { return tLastError; }
 void OsSetLastError(uint32_t code) { tLastError = code; }
 
-bool OsFormatSystemMessage(uint32_t code, std::string& text) {
+bool OsFormatSystemMessage(uint32_t code, char* buffer, size_t size) {
+    if (!buffer || size == 0) return false;
     static const struct { uint32_t code; const char* text; } kTexts[] = {
         {OS_ERROR_SUCCESS, "The operation completed successfully."},
         {OS_ERROR_FILE_NOT_FOUND, "The system cannot find the file specified."},
@@ -199,19 +214,22 @@ bool OsFormatSystemMessage(uint32_t code, std::string& text) {
     };
     for (const auto& entry : kTexts) {
         if (entry.code == code) {
-            text = entry.text;
+            std::snprintf(buffer, size, "%s", entry.text);
             return true;
         }
     }
     if (code & 0x20000000u) {
-        text = std::strerror(static_cast<int>(code & 0xFFFFu));
+        // The GNU strerror_r returns its text rather than filling the buffer.
+        const char* text = strerror_r(static_cast<int>(code & 0xFFFFu), buffer, size);
+        if (text != buffer) std::snprintf(buffer, size, "%s", text ? text : "");
         return true;
     }
     return false;
 }
 
 OsHandle OsCreateEvent(bool manualReset, bool initialState) {
-    auto* object = new OsObject(OBJECT_EVENT);
+    auto* object = NewObject(OBJECT_EVENT);
+    if (!object) return nullptr;
     object->manualReset = manualReset;
     object->signalled = initialState;
     return object;
@@ -241,7 +259,8 @@ bool OsResetEvent(OsHandle event) {
 }
 
 OsHandle OsCreateMutex(bool initialOwner) {
-    auto* object = new OsObject(OBJECT_MUTEX);
+    auto* object = NewObject(OBJECT_MUTEX);
+    if (!object) return nullptr;
     if (initialOwner) {
         OsObject* self = CurrentThreadObject();
         std::lock_guard<std::mutex> guard(KernelLock());
@@ -328,7 +347,13 @@ bool OsCloseHandle(OsHandle object) {
 }
 
 OsHandle OsCreateThread(OsThreadProc proc, void* argument, size_t stackSize, uint32_t* threadId) {
-    auto* object = new OsObject(OBJECT_THREAD);
+    // Like the system's, a thread that cannot be made is a null handle, not
+    // an exception: callers may already have other threads running.
+    auto* object = NewObject(OBJECT_THREAD);
+    if (!object) {
+        errno = ENOMEM;
+        return nullptr;
+    }
     object->references = 2;  // the handle and the running thread
     object->proc = proc;
     object->argument = argument;
@@ -402,7 +427,13 @@ bool OsQueueUserCall(OsQueuedCall call, OsHandle thread, uintptr_t parameter) {
             tLastError = OS_ERROR_INVALID_HANDLE;
             return false;
         }
-        thread->queued.push_back({call, parameter});
+        try {
+            thread->queued.push_back({call, parameter});
+        } catch (...) {
+            tLastError = OS_ERROR_NOT_ENOUGH_MEMORY;
+            NoteMemoryShortage();
+            return false;
+        }
     }
     KernelSignal().notify_all();
     return true;
@@ -661,9 +692,11 @@ uint32_t OsCreateDirectoryTree(const std::string& path) {
 
 // ---- text ----
 
-std::u16string OsMultiByteToUtf16(const char* text, size_t length) {
-    std::u16string out;
-    out.reserve(length);
+size_t OsMultiByteToUtf16(const char* text, size_t length, char16_t* out, size_t capacity) {
+    size_t n = 0;
+    auto put = [&](char16_t unit) {
+        if (n < capacity) out[n++] = unit;
+    };
     const auto* s = reinterpret_cast<const unsigned char*>(text);
     size_t i = 0;
     while (i < length) {
@@ -681,7 +714,7 @@ std::u16string OsMultiByteToUtf16(const char* text, size_t length) {
             c &= 0x07;
             extra = 3;
         } else {
-            out.push_back(0xFFFD);
+            put(0xFFFD);
             i++;
             continue;
         }
@@ -694,19 +727,25 @@ std::u16string OsMultiByteToUtf16(const char* text, size_t length) {
             c = (c << 6) | (s[i + k] & 0x3F);
         }
         if (!valid) {
-            out.push_back(0xFFFD);
+            put(0xFFFD);
             i++;
             continue;
         }
         i += extra + 1;
         if (c >= 0x10000) {
             c -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+            put(static_cast<char16_t>(0xD800 + (c >> 10)));
+            put(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
         } else {
-            out.push_back(static_cast<char16_t>(c));
+            put(static_cast<char16_t>(c));
         }
     }
+    return n;
+}
+
+std::u16string OsMultiByteToUtf16(const char* text, size_t length) {
+    std::u16string out(length, u'\0');
+    out.resize(OsMultiByteToUtf16(text, length, &out[0], length));
     return out;
 }
 

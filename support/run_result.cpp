@@ -1,6 +1,7 @@
 #include "support/run_result.h"
 
 namespace {
+bool gMemoryRanShort = false;
 int16_t gOwnResult = 0;
 int16_t* volatile gTarget = &gOwnResult;
 }  // namespace
@@ -17,3 +18,8 @@ int16_t SetGlobalErrorCode(int16_t code) {
 }
 
 void ForceGlobalErrorCode(int16_t code) { __atomic_store_n(gTarget, code, __ATOMIC_SEQ_CST); }
+
+void NoteMemoryShortage() { __atomic_store_n(&gMemoryRanShort, true, __ATOMIC_RELAXED); }
+bool MemoryRanShort() { return __atomic_load_n(&gMemoryRanShort, __ATOMIC_RELAXED); }
+void ResetMemoryShortage() { __atomic_store_n(&gMemoryRanShort, false, __ATOMIC_RELAXED); }
+int16_t FailureCodeUnlessMemory(int16_t code) { return MemoryRanShort() ? RUN_OUT_OF_MEMORY : code; }

@@ -22,3 +22,12 @@ int16_t GetGlobalErrorCode();
 int16_t SetGlobalErrorCode(int16_t code);
 // Overwrites the code (only where a step explicitly replaces it).
 void ForceGlobalErrorCode(int16_t code);
+
+// Memory running short during a run: every failed allocation notes it, so
+// that a later failure it caused (a colour transform, a library's complaint
+// about a struct it could not build) is reported as what it is.
+void NoteMemoryShortage();
+bool MemoryRanShort();
+void ResetMemoryShortage();
+// `code`, unless memory ran short in this run: then RUN_OUT_OF_MEMORY.
+int16_t FailureCodeUnlessMemory(int16_t code);

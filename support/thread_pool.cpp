@@ -73,7 +73,7 @@ bool SpawnMultipleThreads(ThreadRecord* records, int32_t count) {
             errno = EAGAIN;
         }
         if (!thread) {
-            std::string text = RunTimeErrorText(errno ? errno : EAGAIN);
+            const ShortText text = RunTimeErrorText(errno ? errno : EAGAIN);
             ReportUnexpected(__LINE__, "SpawnMultipleThreads() - Could not start thread %d : %s.", i, text.c_str());
             return false;
         }
@@ -84,19 +84,23 @@ bool SpawnMultipleThreads(ThreadRecord* records, int32_t count) {
 }
 
 bool WaitForMultipleThreads(ThreadRecord* records, int32_t count, bool alertable) {
-    std::vector<OsHandle> handles;
-    for (int32_t i = 0; i < count; i++)
-        if (records[i].thread) handles.push_back(records[i].thread);
-    if (handles.empty()) return true;
-    // One wait takes at most 64 handles; larger pools are collected in groups.
-    for (size_t start = 0; start < handles.size();) {
-        uint32_t n = static_cast<uint32_t>(handles.size() - start);
-        if (n > OS_MAXIMUM_WAIT_OBJECTS) n = OS_MAXIMUM_WAIT_OBJECTS;
-        uint32_t result = OsWaitForMultipleObjects(n, &handles[start], true, OS_INFINITE, alertable);
-        if (result == OS_WAIT_IO_COMPLETION) {
-            if (GetGlobalErrorCode() != 0) return false;
-            continue;
+    // One wait takes at most 64 handles; larger pools are collected in
+    // groups. The handles are gathered on the stack: a wait for threads that
+    // run must not fail for want of memory and leave them running.
+    int32_t next = 0;
+    for (;;) {
+        OsHandle group[OS_MAXIMUM_WAIT_OBJECTS];
+        uint32_t n = 0;
+        while (next < count && n < OS_MAXIMUM_WAIT_OBJECTS) {
+            if (records[next].thread) group[n++] = records[next].thread;
+            next++;
         }
+        if (n == 0) break;
+        uint32_t result;
+        do {
+            result = OsWaitForMultipleObjects(n, group, true, OS_INFINITE, alertable);
+            if (result == OS_WAIT_IO_COMPLETION && GetGlobalErrorCode() != 0) return false;
+        } while (result == OS_WAIT_IO_COMPLETION);
         if (result >= OS_WAIT_ABANDONED_0 && result < OS_WAIT_ABANDONED_0 + n) {
             ReportUnexpected(__LINE__, "WaitForMultipleThreads() - An object was abandoned.");
             return false;
@@ -110,7 +114,6 @@ bool WaitForMultipleThreads(ThreadRecord* records, int32_t count, bool alertable
                 .Report(OS_MB_ICONERROR, DEBUG_CAPTION_UNEXPECTED, "WaitForMultipleThreads() - Waiting for events failed.");
             return false;
         }
-        start += n;
     }
     for (int32_t i = 0; i < count; i++) {
         if (!records[i].thread) continue;

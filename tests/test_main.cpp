@@ -9,6 +9,7 @@
 
 #include "support/debug_log.h"
 #include "support/os.h"
+#include "support/run_result.h"
 #include "tests/test_support.h"
 
 #ifdef _WIN32
@@ -64,7 +65,7 @@ void EmptyFolder(const std::string& folder) {
 
 namespace {
 std::vector<std::string> gCapturedLines;
-void CaptureReport(uint32_t, const std::string& line) { gCapturedLines.push_back(line); }
+void CaptureReport(uint32_t, const char* line) { gCapturedLines.push_back(line); }
 }  // namespace
 
 CapturedReports::CapturedReports() {
@@ -79,6 +80,13 @@ bool CapturedReports::Contains(const std::string& text) const {
 }
 size_t CapturedReports::Count() const { return gCapturedLines.size(); }
 const std::vector<std::string>& CapturedReports::Lines() const { return gCapturedLines; }
+
+namespace {
+// Every test starts as a run would: no memory shortage noted by an earlier one.
+class FreshRunState : public ::testing::EmptyTestEventListener {
+    void OnTestStart(const ::testing::TestInfo&) override { ResetMemoryShortage(); }
+};
+}  // namespace
 
 int main(int argc, char** argv) {
 #ifdef _WIN32
@@ -96,6 +104,7 @@ int main(int argc, char** argv) {
 #endif
     OsSetMessageBoxShower(RecordMessageBox);
     ::testing::InitGoogleTest(&argc, argv);
+    ::testing::UnitTest::GetInstance()->listeners().Append(new FreshRunState);
     int result = RUN_ALL_TESTS();
 #ifndef _WIN32
     std::string command = "rm -rf '" + gScratch + "'";
