@@ -11,10 +11,12 @@
 #include <new>
 #include <thread>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "image/tracked_buffer.h"
 #include "support/debug_log.h"
+#include "support/fault_injection.h"
 #include "support/run_result.h"
 
 #ifdef _WIN32
@@ -132,12 +134,32 @@ void UnlockLittleCmsMutex(cmsContext, void* mutex) {
     if (mutex) static_cast<std::mutex*>(mutex)->unlock();
 }
 
+// Little CMS's memory, through its memory plug-in: the same limit as its
+// own allocator, and a failure is noted, so that what Little CMS then
+// reports (a struct it calls malformed) is put down to memory.
+constexpr cmsUInt32Number kLittleCmsLargestBlock = 512u * 1024u * 1024u;
+void* LittleCmsMalloc(cmsContext, cmsUInt32Number size) {
+    void* p = size <= kLittleCmsLargestBlock && !AllocationShouldFail() ? std::malloc(size ? size : 1) : nullptr;
+    if (!p) NoteMemoryShortage();
+    return p;
+}
+void LittleCmsFree(cmsContext, void* p) { std::free(p); }
+void* LittleCmsRealloc(cmsContext, void* p, cmsUInt32Number size) {
+    void* q = size <= kLittleCmsLargestBlock && !AllocationShouldFail() ? std::realloc(p, size ? size : 1) : nullptr;
+    if (!q) NoteMemoryShortage();
+    return q;
+}
+
 void InstallLittleCmsMutexes() {
+    static cmsPluginMemHandler memory = {{cmsPluginMagicNumber, 2060, cmsPluginMemHandlerSig, nullptr},
+                                         LittleCmsMalloc, LittleCmsFree, LittleCmsRealloc,
+                                         nullptr, nullptr, nullptr};
     static cmsPluginMutex plugin = {{cmsPluginMagicNumber, 2060, cmsPluginMutexSig, nullptr},
                                     CreateLittleCmsMutex, DestroyLittleCmsMutex, LockLittleCmsMutex,
                                     UnlockLittleCmsMutex};
     static std::once_flag once;
     std::call_once(once, [] {
+        if (!cmsPlugin(&memory)) ReportUnexpected(__LINE__, "Could not install the Little CMS memory plug-in.");
         if (!cmsPlugin(&plugin)) ReportUnexpected(__LINE__, "Could not install the Little CMS mutex plug-in.");
     });
 }
@@ -247,8 +269,16 @@ ColorProfile DeriveProfileWithGamma(ColorProfile profile, double gamma) {
         return nullptr;
     }
 
+    // Little CMS 2.14 leaks part of a profile it was saving when one of its
+    // allocations fails in the save: the walk that fails every allocation
+    // leaves these two calls alone (their failure is still handled).
     cmsUInt32Number size = 0;
-    if (!profile || !cmsSaveProfileToMem(profile, nullptr, &size) || size == 0) {
+    bool sized;
+    {
+        const AllocationFailuresPaused paused;
+        sized = profile && cmsSaveProfileToMem(profile, nullptr, &size);
+    }
+    if (!sized || size == 0) {
         ReportUnexpected(__LINE__,
                          "Could not retrieve required input profile memory size from cmsSaveProfileToMem().");
         return nullptr;
@@ -261,7 +291,12 @@ ColorProfile DeriveProfileWithGamma(ColorProfile profile, double gamma) {
         ReportUnexpected(__LINE__, "DeriveProfileWithGamma() - Could not allocate memory for the profile copy.");
         return nullptr;
     }
-    if (!cmsSaveProfileToMem(profile, block.pointer, &size)) {
+    bool saved;
+    {
+        const AllocationFailuresPaused paused;
+        saved = cmsSaveProfileToMem(profile, block.pointer, &size);
+    }
+    if (!saved) {
         ReportUnexpected(__LINE__, "Could not save profile to memory via cmsSaveProfileToMem().");
         return nullptr;
     }
@@ -332,6 +367,13 @@ double EstimateProfileGamma(ColorProfile profile) {
         gamma = cmsEstimateGamma(curve, 0.1);
         if (gamma == -1.0) gamma = cmsEstimateGamma(curve, 1.0);
         if (gamma == -1.0) gamma = kDefaultGamma;
+    } else if (cmsIsTag(profile, tag)) {
+        // The curve is there but could not be read (memory ran out): a
+        // guessed gamma would change the picture without a word. The run
+        // ends instead, and the guess is not kept.
+        ReportUnexpected(__LINE__, "EstimateProfileGamma() - Could not read the profile's tone curve.");
+        SetGlobalErrorCode(FailureCodeUnlessMemory(RUN_BAD_PARAMETERS));
+        return gamma;
     }
 
     GammaEstimateGuard guard;

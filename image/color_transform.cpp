@@ -10,6 +10,7 @@
 #include "image/color_management.h"
 #include "image/gamma_tables.h"
 #include "support/debug_log.h"
+#include "support/fault_injection.h"
 #include "support/run_result.h"
 
 static_assert(COLOR_FORMAT_RGBA_8 == TYPE_RGBA_8, "pixel format word");
@@ -226,9 +227,11 @@ ColorTransform GetColorTransform(ColorProfile inputProfile, uint32_t inputFormat
     cmsHTRANSFORM transform = nullptr;
     // A format word of 0 (an image mode without one) would give a transform
     // that cannot run, so none is made.
-    if (input && output && inputFormat && outputFormat)
+    if (input && output && inputFormat && outputFormat) {
+        const AllocationFailuresPaused paused;
         transform = cmsCreateTransform(input, AdaptFormatToProfile(inputFormat, input), output,
                                        AdaptFormatToProfile(outputFormat, output), kTransformIntent, kTransformFlags);
+    }
 
     if (!transform) {
         ReportUnexpected(__LINE__, "Could not compute color transform.");

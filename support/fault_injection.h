@@ -16,3 +16,15 @@ int64_t AllocationsCounted();
 // only while the code under test runs). Off by default: production code
 // pays one relaxed load per allocation.
 void EnableAllocationCounting(bool enabled);
+
+// While one lives, allocations on its thread are neither counted nor failed:
+// around a library call that cannot survive a failed allocation of its own
+// (Little CMS 2.14 goes on with a half-made transform when making a
+// transform's inner one fails), so that a walk tests ours, not its.
+class AllocationFailuresPaused {
+public:
+    AllocationFailuresPaused();
+    ~AllocationFailuresPaused();
+    AllocationFailuresPaused(const AllocationFailuresPaused&) = delete;
+    AllocationFailuresPaused& operator=(const AllocationFailuresPaused&) = delete;
+};
