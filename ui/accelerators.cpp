@@ -5,6 +5,7 @@
 #include <new>
 
 #include "support/debug_log.h"
+#include "ui/guarded_procedure.h"
 
 namespace {
 
@@ -55,7 +56,9 @@ AcceleratorEntry* TakeUnusedEntry() {
 }
 
 // Sees every message a modal dialog's loop (and a message box's) retrieves.
-LRESULT CALLBACK AcceleratorHook(int code, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK AcceleratorHook(int code, WPARAM wParam, LPARAM lParam);
+
+LRESULT AcceleratorHookBody(int code, WPARAM wParam, LPARAM lParam) {
     if (code == MSGF_DIALOGBOX) {
         MSG* message = reinterpret_cast<MSG*>(lParam);
         if (message && message->message >= WM_KEYFIRST && message->message <= WM_KEYLAST) {
@@ -65,6 +68,10 @@ LRESULT CALLBACK AcceleratorHook(int code, WPARAM wParam, LPARAM lParam) {
         }
     }
     return CallNextHookEx(gRegistry.hook, code, wParam, lParam);
+}
+
+LRESULT CALLBACK AcceleratorHook(int code, WPARAM wParam, LPARAM lParam) {
+    return GuardedProcedure<LRESULT>(0, [&] { return AcceleratorHookBody(code, wParam, lParam); });
 }
 
 }  // namespace

@@ -75,7 +75,9 @@ void RestoreControlRects(LightSourceTableState* state) {
     for (int i = 0; i < CONTROL_COUNT; i++) PlaceControl(state->controls[i], state->saved[i]);
 }
 
-LRESULT CALLBACK ListKeys(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data) {
+LRESULT CALLBACK ListKeys(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR data);
+
+LRESULT ListKeysBody(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data) {
     auto* state = reinterpret_cast<LightSourceTableState*>(data);
     switch (message) {
         case WM_KEYDOWN:
@@ -113,6 +115,10 @@ LRESULT CALLBACK ListKeys(HWND list, UINT message, WPARAM wParam, LPARAM lParam,
             break;
     }
     return DefSubclassProc(list, message, wParam, lParam);
+}
+
+LRESULT CALLBACK ListKeys(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR data) {
+    return GuardedProcedure<LRESULT>(0, [&] { return ListKeysBody(list, message, wParam, lParam, id, data); });
 }
 
 void InitializeTableDialog(LightSourceTableState* state) {

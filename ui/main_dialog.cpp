@@ -347,7 +347,9 @@ void RefreshControls(MainDialogState* state) {
 
 // ---- value edits ----
 
-LRESULT CALLBACK EditSubclass(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data) {
+LRESULT CALLBACK EditSubclass(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR data);
+
+LRESULT EditSubclassBody(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data) {
     auto* state = reinterpret_cast<MainDialogState*>(data);
     SliderBinding* binding = BindingOfWindow(state, edit);
     if (!binding) return DefSubclassProc(edit, message, wParam, lParam);
@@ -393,6 +395,10 @@ LRESULT CALLBACK EditSubclass(HWND edit, UINT message, WPARAM wParam, LPARAM lPa
     return DefSubclassProc(edit, message, wParam, lParam);
 }
 
+LRESULT CALLBACK EditSubclass(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR data) {
+    return GuardedProcedure<LRESULT>(0, [&] { return EditSubclassBody(edit, message, wParam, lParam, id, data); });
+}
+
 // EN_CHANGE: the text the user typed becomes the value.
 void OnEditChanged(MainDialogState* state, SliderBinding& binding) {
     if (state->writingText || !binding.hasFocus || GetFocus() != binding.edit) return;
@@ -405,7 +411,9 @@ void OnEditChanged(MainDialogState* state, SliderBinding& binding) {
 
 // ---- sliders ----
 
-LRESULT CALLBACK SliderSubclass(HWND slider, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data) {
+LRESULT CALLBACK SliderSubclass(HWND slider, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR data);
+
+LRESULT SliderSubclassBody(HWND slider, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data) {
     auto* state = reinterpret_cast<MainDialogState*>(data);
     SliderBinding* binding = BindingOfWindow(state, slider);
     if (!binding) return DefSubclassProc(slider, message, wParam, lParam);
@@ -457,6 +465,10 @@ LRESULT CALLBACK SliderSubclass(HWND slider, UINT message, WPARAM wParam, LPARAM
             break;
     }
     return DefSubclassProc(slider, message, wParam, lParam);
+}
+
+LRESULT CALLBACK SliderSubclass(HWND slider, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR data) {
+    return GuardedProcedure<LRESULT>(0, [&] { return SliderSubclassBody(slider, message, wParam, lParam, id, data); });
 }
 
 // WM_HSCROLL from a slider (keyboard on the slider, dragging, TBM_SETPOS by tools).
@@ -616,7 +628,9 @@ void OpenMakerWebSite(HWND owner) {
                          static_cast<int>(reinterpret_cast<INT_PTR>(result)), kMakerWebSite);
 }
 
-LRESULT CALLBACK LinkSubclass(HWND link, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data) {
+LRESULT CALLBACK LinkSubclass(HWND link, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR data);
+
+LRESULT LinkSubclassBody(HWND link, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data) {
     auto* state = reinterpret_cast<MainDialogState*>(data);
     switch (message) {
         case WM_SETCURSOR:
@@ -642,6 +656,10 @@ LRESULT CALLBACK LinkSubclass(HWND link, UINT message, WPARAM wParam, LPARAM lPa
             break;
     }
     return DefSubclassProc(link, message, wParam, lParam);
+}
+
+LRESULT CALLBACK LinkSubclass(HWND link, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR data) {
+    return GuardedProcedure<LRESULT>(0, [&] { return LinkSubclassBody(link, message, wParam, lParam, id, data); });
 }
 
 // ---- fonts, icons, cursors ----

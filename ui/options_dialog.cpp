@@ -197,7 +197,9 @@ void OpenLink(HWND control, const LinkRecord& link) {
                          static_cast<int>(reinterpret_cast<INT_PTR>(result)), link.address);
 }
 
-LRESULT CALLBACK LinkSubclass(HWND control, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data) {
+LRESULT CALLBACK LinkSubclass(HWND control, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR data);
+
+LRESULT LinkSubclassBody(HWND control, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data) {
     auto* link = reinterpret_cast<LinkRecord*>(data);
     switch (message) {
         case WM_SETCURSOR:
@@ -226,6 +228,10 @@ LRESULT CALLBACK LinkSubclass(HWND control, UINT message, WPARAM wParam, LPARAM 
             return DefSubclassProc(control, message, wParam, lParam);
     }
     return DefSubclassProc(control, message, wParam, lParam);
+}
+
+LRESULT CALLBACK LinkSubclass(HWND control, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR data) {
+    return GuardedProcedure<LRESULT>(0, [&] { return LinkSubclassBody(control, message, wParam, lParam, id, data); });
 }
 
 }  // namespace

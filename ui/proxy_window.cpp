@@ -627,7 +627,9 @@ void FocusChanged(ProxyWindow* p) {
 
 // ---- the keyboard hook ----
 
-LRESULT CALLBACK KeyboardHook(int code, WPARAM key, LPARAM lParam) {
+LRESULT CALLBACK KeyboardHook(int code, WPARAM key, LPARAM lParam);
+
+LRESULT KeyboardHookBody(int code, WPARAM key, LPARAM lParam) {
     if (code >= 0 && gHookWindow && (key == VK_CONTROL || key == VK_MENU || key == VK_SPACE)) {
         const bool up = (lParam & 0x80000000) != 0, wasDown = (lParam & 0x40000000) != 0;
         if (code == HC_ACTION) {
@@ -638,6 +640,10 @@ LRESULT CALLBACK KeyboardHook(int code, WPARAM key, LPARAM lParam) {
         if (key == VK_SPACE && CursorOverWindow(gHookWindow)) return 1;
     }
     return CallNextHookEx(gKeyboardHook, code, key, lParam);
+}
+
+LRESULT CALLBACK KeyboardHook(int code, WPARAM key, LPARAM lParam) {
+    return GuardedProcedure<LRESULT>(0, [&] { return KeyboardHookBody(code, key, lParam); });
 }
 
 void InstallKeyboardHook(ProxyWindow* p) {
