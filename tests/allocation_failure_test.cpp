@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -17,6 +19,7 @@
 #include "host/host_abi.h"
 #include "host/plugin_state.h"
 #include "params/filter_parameters.h"
+#include "support/debug_log.h"
 #include "support/fault_injection.h"
 #include "support/thread_pool.h"
 #include "tests/host_test_support.h"
@@ -31,14 +34,25 @@ extern "C" void PluginMain(int16 selector, void* block, intptr_t* data, int16* r
 // calling thread, and a real host's callbacks never throw into the plug-in.
 // Tracked buffers and Little CMS allocations fail on every thread.
 thread_local bool tHostThread = false;
+// Every operator new on this thread fails, and is counted.
+thread_local bool tRefuseAll = false;
+thread_local int tRefused = 0;
 
 void* operator new(std::size_t size) {
+    if (tRefuseAll) {
+        tRefused++;
+        throw std::bad_alloc();
+    }
     if (!tHostThread && AllocationShouldFail()) throw std::bad_alloc();
     if (void* p = std::malloc(size ? size : 1)) return p;
     throw std::bad_alloc();
 }
 void* operator new[](std::size_t size) { return operator new(size); }
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    if (tRefuseAll) {
+        tRefused++;
+        return nullptr;
+    }
     if (!tHostThread && AllocationShouldFail()) return nullptr;
     return std::malloc(size ? size : 1);
 }
@@ -178,6 +192,47 @@ protected:
                     static_cast<long long>(tally.warnedRuns));
     }
 };
+
+// Reporting that memory ran out must not need memory: with every operator
+// new refused, reports of every kind are formatted, seen and queued without
+// a single one, and nothing throws.
+char gLastLine[4096];
+void KeepLine(uint32_t, const char* line) { std::snprintf(gLastLine, sizeof gLastLine, "%s", line); }
+
+TEST(ReportsWithoutMemory, AreFormattedWithoutOneAllocation) {
+    static char unexpected[4096], system[4096], runTime[4096], longText[5001];
+    std::memset(longText, 'x', sizeof longText - 1);
+    DebugReportObserver previous = SetDebugReportObserver(KeepLine);
+    tRefused = 0;
+    tRefuseAll = true;
+    ReportUnexpected(__LINE__, "Could not allocate %u bytes for the %s.", 4096u, "effects strip");
+    std::memcpy(unexpected, gLastLine, sizeof gLastLine);
+    DebugEvent(__LINE__, SYSTEM_ERROR, OS_ERROR_NOT_ENOUGH_MEMORY)
+        .Report(OS_MB_ICONERROR, DEBUG_CAPTION_UNEXPECTED, "Could not create event %d.", 3);
+    std::memcpy(system, gLastLine, sizeof gLastLine);
+    DebugEvent(__LINE__, CRT_LIBRARY_ERROR, ENOMEM).Report(OS_MB_ICONERROR, "Caption", "fwrite() failed");
+    std::memcpy(runTime, gLastLine, sizeof gLastLine);
+    ReportUnexpected(__LINE__, "%s", longText);
+    const size_t longLine = std::strlen(gLastLine);
+    tRefuseAll = false;
+    SetDebugReportObserver(previous);
+
+    EXPECT_EQ(tRefused, 0) << "a report asked for memory";
+    EXPECT_NE(std::string(unexpected).find("Debug Message: 'Debug:  Unexpected Error' - 'Could not allocate 4096 "
+                                           "bytes for the effects strip.'"),
+              std::string::npos)
+        << unexpected;
+    EXPECT_NE(std::string(system).find("System Error: '" +
+                                       std::string(SystemErrorText(OS_ERROR_NOT_ENOUGH_MEMORY).c_str()) +
+                                       "' : 'Debug:  Unexpected Error' - 'Could not create event 3.'"),
+              std::string::npos)
+        << system;
+    EXPECT_NE(std::string(runTime).find("C Run-Time Library Error: '" + std::string(RunTimeErrorText(ENOMEM).c_str()) +
+                                        "' : 'Caption' - 'fwrite() failed'"),
+              std::string::npos)
+        << runTime;
+    EXPECT_GT(longLine, 2000u);  // cut to its buffer, not dropped
+}
 
 // One processor: every allocation comes in the same order in every run, so
 // each point is failed exactly once, and a failure can be replayed.
