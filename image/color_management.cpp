@@ -367,12 +367,13 @@ double EstimateProfileGamma(ColorProfile profile) {
         gamma = cmsEstimateGamma(curve, 0.1);
         if (gamma == -1.0) gamma = cmsEstimateGamma(curve, 1.0);
         if (gamma == -1.0) gamma = kDefaultGamma;
-    } else if (cmsIsTag(profile, tag)) {
-        // The curve is there but could not be read (memory ran out): a
-        // guessed gamma would change the picture without a word. The run
-        // ends instead, and the guess is not kept.
-        ReportUnexpected(__LINE__, "EstimateProfileGamma() - Could not read the profile's tone curve.");
-        SetGlobalErrorCode(FailureCodeUnlessMemory(RUN_BAD_PARAMETERS));
+    } else if (MemoryRanShort() && cmsIsTag(profile, tag)) {
+        // The curve is there but memory ran out reading it: a guessed gamma
+        // would change the picture without a word. The run ends instead, and
+        // the guess is not kept. (A curve that cannot be read for what it
+        // holds keeps the default gamma, as it always did.)
+        ReportUnexpected(__LINE__, "EstimateProfileGamma() - No memory to read the profile's tone curve.");
+        SetGlobalErrorCode(RUN_OUT_OF_MEMORY);
         return gamma;
     }
 
