@@ -24,6 +24,7 @@ constexpr uint32_t kMax = 0xFFFFFFFEu;
 
 struct BandTask {
     Image* working;
+    const ScreenCoding* coding;  // the image's coding tables, shared by every band
     const RenderProgress* progress;
     ParameterSet parameters;
     ImageRect band;
@@ -82,11 +83,6 @@ uint32_t RenderEffectsBand(void* raw) {
     // Effects are drawn in the working colour space; grey images keep their
     // own grey profile, since a colour space does not fit a one-channel band.
     ColorProfile space = task->gray ? working->profile : GetWorkingProfile();
-    ScreenCoding coding;
-    if (!PrepareScreenCoding(working, &coding)) {
-        SetGlobalErrorCode(RUN_OUT_OF_MEMORY);
-        return 0;
-    }
     Image band;
     for (int32_t top = task->band.top; top < task->band.bottom; top += STRIP_ROWS) {
         const ImageRect strip = {task->band.left, top, task->band.right,
@@ -115,10 +111,9 @@ uint32_t RenderEffectsBand(void* raw) {
         }
         // The screen is computed in the image's own precision: it only
         // brightens, and pixels the effects leave black keep their bytes.
-        ScreenCompositeImage(working, &band, area, coding);
+        ScreenCompositeImage(working, &band, area, *task->coding);
     }
     ReleaseImage(&band);
-    ReleaseScreenCoding(&coding);
     return 0;
 }
 
@@ -218,14 +213,17 @@ int16_t RenderEffectsIntoImage(Image* working, const ParameterSet& parameters, c
     for (const SectionSpan& b : bands) strips += StripsOf(b.top, b.bottom);
     if (progress && progress->start) progress->start(progress->context, static_cast<int64_t>(passes) * table->count * strips);
     std::vector<ThreadRecord> records(static_cast<size_t>(count));
-    bool prepared = true;
+    // The coding tables (65536 powers for 16 bits) are made once for all bands.
+    ScreenCoding coding;
+    bool prepared = PrepareScreenCoding(working, &coding);
+    if (!prepared) SetGlobalErrorCode(RUN_OUT_OF_MEMORY);
     for (int32_t i = 0; i < count && prepared; i++) {
         auto* task = static_cast<BandTask*>(std::malloc(sizeof(BandTask)));
         if (!task) {
             prepared = false;
             break;
         }
-        *task = BandTask{working, progress, parameters,
+        *task = BandTask{working, &coding, progress, parameters,
                          ImageRect{working->imageRect.left, bands[static_cast<size_t>(i)].top,
                                    working->imageRect.right, bands[static_cast<size_t>(i)].bottom},
                          table, IsGrayMode(hostMode)};
@@ -242,5 +240,6 @@ int16_t RenderEffectsIntoImage(Image* working, const ParameterSet& parameters, c
         if (!waited) WaitForMultipleThreads(records.data(), count, false);
     }
     for (auto& r : records) DestroyThread(&r);
+    ReleaseScreenCoding(&coding);
     return GetGlobalErrorCode();
 }

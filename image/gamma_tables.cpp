@@ -84,8 +84,14 @@ void HandOut(const GammaTableSet* set, GammaTables* tables) {
 uint32_t RoundToU32(double value) {
     if (!(value > 0.0)) return 0;  // NaN and negatives
     if (value >= 9.2e18) value = 9.2e18;
-    // Nearest with ties to even, as the default rounding mode does.
-    return static_cast<uint32_t>(static_cast<uint64_t>(std::nearbyint(value)));
+    // Nearest with ties to even, as the default rounding mode does. Below
+    // 2^52, adding and taking away 2^52 leaves exactly that rounding; above,
+    // every double is whole. (Not nearbyint: the Windows C library's saves
+    // and restores the floating-point environment on every call, and this
+    // runs for every pixel of every effect.)
+    constexpr double kTwo52 = 4503599627370496.0;
+    if (value < kTwo52) value = (value + kTwo52) - kTwo52;
+    return static_cast<uint32_t>(static_cast<uint64_t>(value));
 }
 
 void EnsureFixedAlphaTables() {

@@ -54,6 +54,26 @@ const int32_t kAllModes[] = {IMAGE_MODE_GRAY8,      IMAGE_MODE_RGB8,      IMAGE_
 
 }  // namespace
 
+// Rounding to the nearest with ties to even, as the library's nearbyint
+// does, over halves, near-halves, large values and the limits.
+TEST(Rounding, RoundToU32MatchesNearbyint) {
+    uint64_t state = 12345;
+    auto next = [&] { return state = state * 6364136223846793005ull + 1442695040888963407ull; };
+    std::vector<double> values = {0.0, -1.0, -0.5, 0.5, 1.5, 2.5, 0.49999999999999994, 4294967294.5, 4294967295.0,
+                                  4503599627370495.5, 4503599627370497.0, 1e300, std::nan("")};
+    for (int i = 0; i < 200000; i++) {
+        const double scale = std::ldexp(1.0, static_cast<int>(next() % 34));
+        values.push_back(static_cast<double>(next() >> 11) / 9007199254740992.0 * scale);
+        values.push_back(std::floor(values.back()) + 0.5);  // an exact tie
+    }
+    for (double v : values) {
+        double clipped = v >= 9.2e18 ? 9.2e18 : v;
+        const uint32_t expected =
+            v > 0.0 ? static_cast<uint32_t>(static_cast<uint64_t>(std::nearbyint(clipped))) : 0u;
+        ASSERT_EQ(RoundToU32(v), expected) << std::hexfloat << v;
+    }
+}
+
 TEST_F(ImageTest, RecordFieldsFollowTheMode) {
     struct Expect {
         int32_t mode;
