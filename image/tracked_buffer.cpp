@@ -28,7 +28,7 @@ void Unlock() {
 void* Allocate(uint64_t size) {
     void* p = nullptr;
     if (!(gFailAtOrAbove && size >= gFailAtOrAbove) && !AllocationShouldFail() && size <= SIZE_MAX)
-        p = std::malloc(size ? static_cast<size_t>(size) : 1);
+        p = OsAllocate(static_cast<size_t>(size));
     if (!p) NoteMemoryShortage();
     return p;
 }
@@ -60,7 +60,7 @@ void DeleteBufferUsageSection() {
 int ReallocateBuffer(uint64_t size, TrackedBuffer* buffer) {
     if (!buffer) return -108;
     uint64_t previous = buffer->size;
-    std::free(buffer->pointer);
+    OsFree(buffer->pointer, static_cast<size_t>(previous));
     buffer->pointer = Allocate(size);
     Lock();
     if (!buffer->pointer) {
@@ -111,7 +111,7 @@ void DeallocateBuffer(TrackedBuffer* buffer) {
         return;
     }
     // A zero-sized buffer counts for nothing; its (tiny) block is still freed.
-    std::free(buffer->pointer);
+    OsFree(buffer->pointer, static_cast<size_t>(buffer->size));
     if (buffer->size != 0) ReleaseBufferUsage(buffer->size);
     buffer->pointer = nullptr;
     buffer->size = 0;

@@ -202,9 +202,17 @@ bool OsPeekPostedMessage(OsWindow window, OsPostedMessage* message);
 bool OsGetModuleProductVersion(uint16_t parts[4], std::string* failure);
 
 // ---- memory ----
-// Resizes a heap block (malloc family) keeping min(oldSize, newSize) bytes.
-// Null on failure, the old block untouched. Windows' heap copies a moved
-// block with the system library's byte-by-byte copy under some runtimes;
-// this copies large blocks itself.
-void* OsReallocate(void* old, size_t oldSize, size_t newSize);
+// The blocks behind tracked buffers. What kind of block one is follows from
+// its size, so the caller gives the size it last asked for when it resizes
+// or frees it (and must not free it any other way). Null on failure, the old
+// block untouched.
+//
+// Windows: blocks of 1 MiB and more live in address space of their own,
+// reserved well beyond their size and committed as they grow, so that a
+// growing block is never copied (the heap would copy it, and under some
+// runtimes with a byte-by-byte memcpy). Natively they are the C library's:
+// glibc moves large blocks by remapping their pages.
+void* OsAllocate(size_t size);
+void* OsReallocate(void* old, size_t oldSize, size_t newSize);  // keeps min(oldSize, newSize) bytes
+void OsFree(void* block, size_t size);
 

@@ -830,5 +830,7 @@ bool OsGetModuleProductVersion(uint16_t parts[4], std::string*) {
 #endif  // !_WIN32
 
 // glibc moves large blocks by remapping their pages: no copy at all.
+void* OsAllocate(size_t size) { return std::malloc(size ? size : 1); }
 void* OsReallocate(void* old, size_t, size_t newSize) { return std::realloc(old, newSize ? newSize : 1); }
+void OsFree(void* block, size_t) { std::free(block); }
 

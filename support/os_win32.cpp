@@ -311,17 +311,80 @@ bool OsGetModuleProductVersion(uint16_t parts[4], std::string* failure) {
 
 #endif  // _WIN32
 
-void* OsReallocate(void* old, size_t oldSize, size_t newSize) {
-    if (!old || oldSize < (1u << 20)) return std::realloc(old, newSize ? newSize : 1);
-    // A block this large is moved with a string copy, which runs at memory
-    // speed whatever the runtime's memcpy does.
-    void* moved = std::malloc(newSize ? newSize : 1);
-    if (!moved) return nullptr;
-    size_t bytes = oldSize < newSize ? oldSize : newSize;
-    void* to = moved;
-    const void* from = old;
+namespace {
+
+// A large block: a header, then the block, at the start of a reserved range.
+constexpr size_t kLargeBlock = size_t(1) << 20;
+constexpr size_t kLargeHeader = 64;  // keeps the block 64-byte aligned
+struct LargeHeader {
+    size_t reserved;   // bytes of address space from the header on
+    size_t committed;  // bytes committed from the header on
+};
+
+inline bool IsLarge(size_t size) { return size >= kLargeBlock; }
+inline LargeHeader* HeaderOf(void* block) {
+    return reinterpret_cast<LargeHeader*>(static_cast<uint8_t*>(block) - kLargeHeader);
+}
+
+// Commits the range up to `bytes` (from the header on); false when the
+// system has no more to give.
+bool CommitLarge(LargeHeader* header, size_t bytes) {
+    if (bytes <= header->committed) return true;
+    if (!VirtualAlloc(header, bytes, MEM_COMMIT, PAGE_READWRITE)) return false;
+    header->committed = bytes;
+    return true;
+}
+
+// Room for eight times the size (at least 64 MiB) is reserved: address
+// space is plentiful on x64, and only what is committed takes memory.
+void* AllocateLarge(size_t size) {
+    if (size > (SIZE_MAX >> 4)) return nullptr;
+    size_t reserve = size * 8 < (size_t(64) << 20) ? (size_t(64) << 20) : size * 8;
+    void* base = VirtualAlloc(nullptr, reserve, MEM_RESERVE, PAGE_NOACCESS);
+    if (!base) base = VirtualAlloc(nullptr, reserve = kLargeHeader + size, MEM_RESERVE, PAGE_NOACCESS);
+    if (!base) return nullptr;
+    if (!VirtualAlloc(base, kLargeHeader + size, MEM_COMMIT, PAGE_READWRITE)) {
+        VirtualFree(base, 0, MEM_RELEASE);
+        return nullptr;
+    }
+    auto* header = static_cast<LargeHeader*>(base);
+    header->reserved = reserve;
+    header->committed = kLargeHeader + size;
+    return static_cast<uint8_t*>(base) + kLargeHeader;
+}
+
+void FreeLarge(void* block) { VirtualFree(HeaderOf(block), 0, MEM_RELEASE); }
+
+// Moves `bytes` with a string copy, which runs at memory speed whatever the
+// runtime's memcpy does.
+void CopyBytes(void* to, const void* from, size_t bytes) {
     __asm__ volatile("rep movsb" : "+D"(to), "+S"(from), "+c"(bytes) : : "memory");
-    std::free(old);
+}
+
+}  // namespace
+
+void* OsAllocate(size_t size) { return IsLarge(size) ? AllocateLarge(size) : std::malloc(size ? size : 1); }
+
+void OsFree(void* block, size_t size) {
+    if (!block) return;
+    if (IsLarge(size))
+        FreeLarge(block);
+    else
+        std::free(block);
+}
+
+void* OsReallocate(void* old, size_t oldSize, size_t newSize) {
+    if (!old) return OsAllocate(newSize);
+    if (!IsLarge(oldSize) && !IsLarge(newSize)) return std::realloc(old, newSize ? newSize : 1);
+    if (IsLarge(oldSize) && IsLarge(newSize)) {
+        // Grows in place while the reservation lasts: nothing is copied.
+        LargeHeader* header = HeaderOf(old);
+        if (kLargeHeader + newSize <= header->reserved) return CommitLarge(header, kLargeHeader + newSize) ? old : nullptr;
+    }
+    void* moved = OsAllocate(newSize);
+    if (!moved) return nullptr;
+    CopyBytes(moved, old, oldSize < newSize ? oldSize : newSize);
+    OsFree(old, oldSize);
     return moved;
 }
 

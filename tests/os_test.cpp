@@ -279,3 +279,31 @@ TEST(OsThreads, AnExceptionOnAThreadEndsTheRunNotTheProcess) {
     }
     ForceGlobalErrorCode(0);
 }
+
+// The blocks behind tracked buffers keep their bytes through every change of
+// size: small to large, growing in place while the reservation lasts (on
+// Windows the same address), past it, and back to small.
+TEST(OsMemory, BlocksKeepTheirBytesAcrossEverySize) {
+    const size_t sizes[] = {1000, (3u << 20) + 17, 9u << 20, 100u << 20, 512u << 10, 0};
+    auto pattern = [](size_t i) { return static_cast<uint8_t>((i * 2654435761u) >> 13); };
+    size_t size = 200;
+    auto* block = static_cast<uint8_t*>(OsAllocate(size));
+    ASSERT_NE(block, nullptr);
+    for (size_t i = 0; i < size; i++) block[i] = pattern(i);
+    for (size_t next : sizes) {
+        auto* moved = static_cast<uint8_t*>(OsReallocate(block, size, next));
+        ASSERT_NE(moved, nullptr) << next;
+#ifdef _WIN32
+        if (size == (3u << 20) + 17 && next == (9u << 20))
+            EXPECT_EQ(moved, block) << "a large block grows in place within its reservation";
+#endif
+        const size_t kept = size < next ? size : next;
+        for (size_t i = 0; i < kept; i += 4093) ASSERT_EQ(moved[i], pattern(i)) << size << " -> " << next << " at " << i;
+        if (kept) ASSERT_EQ(moved[kept - 1], pattern(kept - 1));
+        for (size_t i = kept; i < next; i++) moved[i] = pattern(i);  // every new byte can be written
+        block = moved;
+        size = next;
+    }
+    OsFree(block, size);
+    OsFree(nullptr, 5u << 20);  // nothing to free
+}
