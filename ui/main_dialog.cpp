@@ -5,7 +5,6 @@
 #include "ui/guarded_procedure.h"
 
 #include <commctrl.h>
-#include <shellapi.h>
 #include <windowsx.h>
 
 #include <string>
@@ -35,7 +34,6 @@ const char kMakerWebSite[] = "https://www.corvanesoftware.com/";
 const char kHelpAndSupportText[] = "Help and Support";
 constexpr UINT_PTR kSubclassId = 1;
 // The hand cursor over links (in the plug-in's resources; the system's otherwise).
-constexpr WORD kLinkCursor = 194;
 constexpr COLORREF kLinkColor = RGB(0, 102, 204);
 
 struct TooltipText {
@@ -114,9 +112,7 @@ struct MainDialogState {
 
     HBRUSH faceBrush;
     HFONT logoFont;
-    HFONT linkFont;
     HICON helpIcon;
-    HCURSOR linkCursor;
     HCURSOR toolImages[4];
 
     // The off-screen surface the dialog's background is painted from.
@@ -619,49 +615,6 @@ void ShowZoomMenuAt(MainDialogState* state, int control) {
     ShowProxyZoomMenu(state->preview, at);
 }
 
-// ---- the web link ----
-
-void OpenMakerWebSite(HWND owner) {
-    HINSTANCE result = ShellExecuteA(owner, "open", kMakerWebSite, nullptr, nullptr, SW_SHOWNORMAL);
-    if (reinterpret_cast<INT_PTR>(result) <= 32)
-        ReportUnexpected(__LINE__, "OpenWebSite() - ShellExecute() failed with result %d for '%s'.",
-                         static_cast<int>(reinterpret_cast<INT_PTR>(result)), kMakerWebSite);
-}
-
-LRESULT CALLBACK LinkSubclass(HWND link, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR data);
-
-LRESULT LinkSubclassBody(HWND link, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data) {
-    auto* state = reinterpret_cast<MainDialogState*>(data);
-    switch (message) {
-        case WM_SETCURSOR:
-            if (state->linkCursor) {
-                SetCursor(state->linkCursor);
-                return TRUE;
-            }
-            break;
-        case WM_LBUTTONUP:
-            OpenMakerWebSite(state->dialog);
-            break;
-        case WM_GETDLGCODE:
-            if (wParam == VK_RETURN) return DefSubclassProc(link, message, wParam, lParam) | DLGC_WANTMESSAGE;
-            break;
-        case WM_KEYDOWN:
-            if (wParam == VK_RETURN) {
-                OpenMakerWebSite(state->dialog);
-                return 0;
-            }
-            break;
-        case WM_NCDESTROY:
-            RemoveWindowSubclass(link, LinkSubclass, kSubclassId);
-            break;
-    }
-    return DefSubclassProc(link, message, wParam, lParam);
-}
-
-LRESULT CALLBACK LinkSubclass(HWND link, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR data) {
-    return GuardedProcedure<LRESULT>(0, [&] { return LinkSubclassBody(link, message, wParam, lParam, id, data); });
-}
-
 // ---- fonts, icons, cursors ----
 
 HFONT DerivedFont(HWND dialog, int heightFactor, bool bold, bool underline) {
@@ -677,24 +630,18 @@ HFONT DerivedFont(HWND dialog, int heightFactor, bool bold, bool underline) {
 void LoadDialogImages(MainDialogState* state) {
     HINSTANCE instance = state->inputs->instance;
     for (int i = 0; i < 4; i++) state->toolImages[i] = LoadCursorA(instance, MAKEINTRESOURCEA(kToolCursors[i]));
-    state->linkCursor = LoadCursorA(instance, MAKEINTRESOURCEA(kLinkCursor));
-    if (!state->linkCursor) state->linkCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_HAND));
     state->helpIcon = static_cast<HICON>(LoadImageA(nullptr, reinterpret_cast<LPCSTR>(IDI_QUESTION), IMAGE_ICON,
                                                     GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
                                                     LR_SHARED));
     state->logoFont = DerivedFont(state->dialog, 2, true, false);
-    state->linkFont = DerivedFont(state->dialog, 1, false, true);
     if (state->logoFont) SendDlgItemMessageA(state->dialog, IDC_LOGO, WM_SETFONT, reinterpret_cast<WPARAM>(state->logoFont), FALSE);
-    if (state->linkFont)
-        SendDlgItemMessageA(state->dialog, IDC_WEB_LINK, WM_SETFONT, reinterpret_cast<WPARAM>(state->linkFont), FALSE);
     if (state->helpIcon)
         SendDlgItemMessageA(state->dialog, IDC_HELP_ICON, STM_SETICON, reinterpret_cast<WPARAM>(state->helpIcon), 0);
 }
 
 void FreeDialogImages(MainDialogState* state) {
     if (state->logoFont) DeleteObject(state->logoFont);
-    if (state->linkFont) DeleteObject(state->linkFont);
-    state->logoFont = state->linkFont = nullptr;
+    state->logoFont = nullptr;
     // The cursors and the shared icon belong to their modules.
 }
 
@@ -961,8 +908,8 @@ void InitializeDialog(MainDialogState* state) {
     state->previewOn = true;
     CheckDlgButton(dialog, IDC_PREVIEW_CHECK, BST_CHECKED);
     SetDlgItemTextA(dialog, IDC_HELP_AND_SUPPORT, kHelpAndSupportText);
-    if (HWND link = GetDlgItem(dialog, IDC_WEB_LINK))
-        SetWindowSubclass(link, LinkSubclass, kSubclassId, reinterpret_cast<DWORD_PTR>(state));
+    // The maker's web site: the same link control as the Options dialog's.
+    MakeLinkControl(GetDlgItem(dialog, IDC_WEB_LINK), state->inputs->instance, kMakerWebSite, true);
     LoadDialogImages(state);
     CreateTooltips(state);
     state->settings.applied = SettingsApplied;
