@@ -11,7 +11,6 @@
 #include "gl/gl_context.h"
 #include "support/debug_log.h"
 #include "support/os.h"
-#include "ui/accelerators.h"
 #include "ui/dialog_ids.h"
 #include "ui/help_viewer.h"
 #include "ui/options_dialog.h"
@@ -31,13 +30,7 @@ const DialogTooltip kAboutTooltips[] = {
     {IDC_ABOUT_HELP_ICON, "Help (?) - Click to see help for this Dialog."},
 };
 
-struct AboutBoxState {
-    HINSTANCE instance;
-    HWND owner;
-    HWND dialog;
-    HWND tooltip;
-    HACCEL accelerators;
-    OsWindow previousMessageOwner;
+struct AboutBoxState : PeripheryDialog {
     HBITMAP splash;  // owned; deleted with the box
 };
 
@@ -90,12 +83,7 @@ void InitializeAboutBox(AboutBoxState* state) {
     SetDlgItemTextA(dialog, IDC_ABOUT_OPENGL_VERSION, OpenGLVersionLine().c_str());
     SetDlgItemTextA(dialog, IDC_ABOUT_VERSION, VersionLine().c_str());
 
-    state->tooltip = CreateDialogTooltips(dialog, state->instance, kAboutTooltips,
-                                          sizeof(kAboutTooltips) / sizeof(kAboutTooltips[0]));
-    if (!state->accelerators || !RegisterAcceleratorKeys(dialog, state->accelerators))
-        ReportUnexpected(__LINE__, "InitializeDialog() - No accelerator key table could registered for window 0x%X.",
-                         static_cast<unsigned>(reinterpret_cast<uintptr_t>(dialog)));
-    PlaceDialogOverOwner(dialog, state->owner);
+    FinishPeripheryDialogStart(state, kAboutTooltips, sizeof(kAboutTooltips) / sizeof(kAboutTooltips[0]));
 }
 
 bool OnCommand(AboutBoxState* state, int id, int code) {
@@ -136,20 +124,10 @@ INT_PTR HandleMessage(AboutBoxState* state, UINT message, WPARAM wParam, LPARAM 
                 DisplayHTMLControlHelp(static_cast<uint32_t>(info->iCtrlId));
             return TRUE;
         }
-        case WM_CTLCOLORSTATIC:
-            return reinterpret_cast<INT_PTR>(
-                LinkControlColor(reinterpret_cast<HWND>(lParam), reinterpret_cast<HDC>(wParam)));
-        case WM_POSTED_USER_MESSAGE:
-            ShowPostedMessage(reinterpret_cast<OsWindow>(state->dialog), reinterpret_cast<void*>(lParam));
-            return TRUE;
-        case WM_DESTROY:
-            SetMessageOwnerWindow(state->previousMessageOwner);
-            UnregisterAcceleratorKeys(state->dialog);
-            if (state->tooltip) DestroyWindow(state->tooltip);
-            state->tooltip = nullptr;
-            return FALSE;
     }
-    return FALSE;
+    INT_PTR answer = FALSE;
+    AnswerPeripheryMessage(state, message, wParam, lParam, &answer);
+    return answer;
 }
 
 static INT_PTR CALLBACK AboutProcBody(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {

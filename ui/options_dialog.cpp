@@ -52,13 +52,7 @@ const OpenGLRadio kOpenGLRadios[] = {
     {IDC_OPENGL_SOFTWARE, OPTIMIZE_NONE},
 };
 
-struct OptionsDialogState {
-    HINSTANCE instance;
-    HWND owner;
-    HWND dialog;
-    HWND tooltip;
-    HACCEL accelerators;
-    OsWindow previousMessageOwner;
+struct OptionsDialogState : PeripheryDialog {
     UpdatePreferences preferences;  // as shown; written on OK
     OpenGLRegistrySettings opengl;  // as read: lastStoredSetting tells whether the choice changed
     uint32_t pendingSetting;        // the radio button checked
@@ -307,6 +301,35 @@ HACCEL LoadDialogAccelerators(HINSTANCE instance, int tableId, HACCEL* cache) {
     return *cache;
 }
 
+void FinishPeripheryDialogStart(PeripheryDialog* d, const DialogTooltip* tips, size_t count) {
+    d->tooltip = CreateDialogTooltips(d->dialog, d->instance, tips, count);
+    if (!d->accelerators || !RegisterAcceleratorKeys(d->dialog, d->accelerators))
+        ReportUnexpected(__LINE__, "InitializeDialog() - No accelerator key table could registered for window 0x%X.",
+                         static_cast<unsigned>(reinterpret_cast<uintptr_t>(d->dialog)));
+    PlaceDialogOverOwner(d->dialog, d->owner);
+}
+
+bool AnswerPeripheryMessage(PeripheryDialog* d, UINT message, WPARAM wParam, LPARAM lParam, INT_PTR* answer) {
+    switch (message) {
+        case WM_CTLCOLORSTATIC:
+            *answer = reinterpret_cast<INT_PTR>(
+                LinkControlColor(reinterpret_cast<HWND>(lParam), reinterpret_cast<HDC>(wParam)));
+            return true;
+        case WM_POSTED_USER_MESSAGE:
+            ShowPostedMessage(reinterpret_cast<OsWindow>(d->dialog), reinterpret_cast<void*>(lParam));
+            *answer = TRUE;
+            return true;
+        case WM_DESTROY:
+            SetMessageOwnerWindow(d->previousMessageOwner);
+            UnregisterAcceleratorKeys(d->dialog);
+            if (d->tooltip) DestroyWindow(d->tooltip);
+            d->tooltip = nullptr;
+            *answer = FALSE;
+            return true;
+    }
+    return false;
+}
+
 // ---- the dialog ----
 
 namespace {
@@ -352,12 +375,7 @@ void InitializeOptionsDialog(OptionsDialogState* state) {
         if (state->pendingSetting == radio.setting) CheckOpenGLRadio(state, radio.control);
     }
 
-    state->tooltip = CreateDialogTooltips(dialog, state->instance, kOptionsTooltips,
-                                          sizeof(kOptionsTooltips) / sizeof(kOptionsTooltips[0]));
-    if (!state->accelerators || !RegisterAcceleratorKeys(dialog, state->accelerators))
-        ReportUnexpected(__LINE__, "InitializeDialog() - No accelerator key table could registered for window 0x%X.",
-                         static_cast<unsigned>(reinterpret_cast<uintptr_t>(dialog)));
-    PlaceDialogOverOwner(dialog, state->owner);
+    FinishPeripheryDialogStart(state, kOptionsTooltips, sizeof(kOptionsTooltips) / sizeof(kOptionsTooltips[0]));
 }
 
 void OnIntervalChanged(OptionsDialogState* state) {
@@ -425,20 +443,10 @@ INT_PTR HandleMessage(OptionsDialogState* state, UINT message, WPARAM wParam, LP
             return TRUE;
         case WM_COMMAND:
             return OnCommand(state, LOWORD(wParam), HIWORD(wParam)) ? TRUE : FALSE;
-        case WM_CTLCOLORSTATIC:
-            return reinterpret_cast<INT_PTR>(
-                LinkControlColor(reinterpret_cast<HWND>(lParam), reinterpret_cast<HDC>(wParam)));
-        case WM_POSTED_USER_MESSAGE:
-            ShowPostedMessage(reinterpret_cast<OsWindow>(state->dialog), reinterpret_cast<void*>(lParam));
-            return TRUE;
-        case WM_DESTROY:
-            SetMessageOwnerWindow(state->previousMessageOwner);
-            UnregisterAcceleratorKeys(state->dialog);
-            if (state->tooltip) DestroyWindow(state->tooltip);
-            state->tooltip = nullptr;
-            return FALSE;
     }
-    return FALSE;
+    INT_PTR answer = FALSE;
+    AnswerPeripheryMessage(state, message, wParam, lParam, &answer);
+    return answer;
 }
 
 static INT_PTR CALLBACK OptionsProcBody(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {

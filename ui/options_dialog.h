@@ -16,6 +16,7 @@
 #include <cstddef>
 
 #include "params/options_settings.h"
+#include "support/os.h"
 
 // ---- the preferences in the registry (HKEY_CURRENT_USER) ----
 
@@ -83,3 +84,22 @@ void SetHelpIcon(HWND dialog, int control);
 // Loads an accelerator table once per process into *cache; a failure is
 // reported (and retried on the next call).
 HACCEL LoadDialogAccelerators(HINSTANCE instance, int tableId, HACCEL* cache);
+
+// What the About box and the Options dialog hold alike; each one's state
+// derives from it.
+struct PeripheryDialog {
+    HINSTANCE instance;
+    HWND owner;
+    HWND dialog;
+    HWND tooltip;
+    HACCEL accelerators;
+    OsWindow previousMessageOwner;
+};
+// The end of WM_INITDIALOG: the tooltips, the accelerator keys, and the
+// dialog placed over its owner.
+void FinishPeripheryDialogStart(PeripheryDialog* d, const DialogTooltip* tips, size_t count);
+// The messages they answer alike: link colours, a user message posted by a
+// worker thread, and WM_DESTROY (the message owner back, the accelerator
+// keys and the tooltips gone). True when `message` was one of them, with the
+// dialog procedure's answer in *answer.
+bool AnswerPeripheryMessage(PeripheryDialog* d, UINT message, WPARAM wParam, LPARAM lParam, INT_PTR* answer);
