@@ -124,7 +124,7 @@ add_executable(rl_win_host_tests
   tests/win/rlhost_scenarios_test.cpp
   ${CMAKE_BINARY_DIR}/version.rc
 )
-target_link_libraries(rl_win_host_tests PRIVATE rlhostsim rlhostabi GTest::gtest shell32 ${RAYLUME_STATIC_LINK})
+target_link_libraries(rl_win_host_tests PRIVATE rlhostsim rlhostabi rlstarfield GTest::gtest shell32 ${RAYLUME_STATIC_LINK})
 target_include_directories(rl_win_host_tests PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_definitions(rl_win_host_tests PRIVATE RAYLUME_PROJECT_VERSION="${PROJECT_VERSION}")
 add_dependencies(rl_win_host_tests RaylumePro2 rlhost)

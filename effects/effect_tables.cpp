@@ -15,7 +15,7 @@ uint32_t EffectThreshold = EFFECT_THRESHOLD_8BIT;
 int32_t ShapeReach = 0;
 bool EffectGrayImage = false;
 
-EffectMemoSlot SpikeFalloffMemo[MEMO_SLOTS];
+EffectMemoSlot SpikeFalloffMemo[SPIKE_FALLOFF_SLOTS];
 EffectMemoSlot SoftFlareMemo[MEMO_SLOTS];
 EffectMemoSlot RingFlareMemo[MEMO_SLOTS];
 
@@ -41,8 +41,8 @@ bool GrayMode(int32_t mode) {
     return mode == IMAGE_MODE_GRAY8 || mode == IMAGE_MODE_GRAY16 || mode == IMAGE_MODE_GRAY_FLOAT;
 }
 
-void InvalidateMemo(EffectMemoSlot* memo) {
-    for (int32_t i = 0; i < MEMO_SLOTS; i++) memo[i] = EffectMemoSlot{-1, 0};
+void InvalidateMemo(EffectMemoSlot* memo, int32_t slots) {
+    for (int32_t i = 0; i < slots; i++) memo[i] = EffectMemoSlot{-1, 0};
 }
 
 }  // namespace
@@ -58,9 +58,9 @@ void InitializeEffectTables() {
         SineTable[i] = -s;
         RainbowTable[i] = RoundToU32((0.5 - static_cast<double>(s) / 2.0) * 4294967294.0);
     }
-    InvalidateMemo(SpikeFalloffMemo);
-    InvalidateMemo(SoftFlareMemo);
-    InvalidateMemo(RingFlareMemo);
+    InvalidateMemo(SpikeFalloffMemo, SPIKE_FALLOFF_SLOTS);
+    InvalidateMemo(SoftFlareMemo, MEMO_SLOTS);
+    InvalidateMemo(RingFlareMemo, MEMO_SLOTS);
     for (int32_t kind = 0; kind < EFFECT_SHAPE_KINDS; kind++) {
         ShapeCache* cache = &gShapeCaches[kind];
         ReleaseShapeCache(cache);

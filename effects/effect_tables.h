@@ -14,7 +14,8 @@
 
 constexpr int32_t ANGLE_STEPS = 3600;               // tenths of a degree in a turn
 constexpr uint32_t DISTANCE_CODE_MEMO_LIMIT = 429482;  // largest D² whose code is memoised
-constexpr int32_t MEMO_SLOTS = 32768;               // slots of each falloff memo
+constexpr int32_t MEMO_SLOTS = 32768;               // slots of the soft and ring flare memos
+constexpr int32_t SPIKE_FALLOFF_SLOTS = 131072;     // one slot per distance code up to 131071
 constexpr int32_t MAXIMUM_SHAPE_REACH = 32767;      // element offsets are 16-bit
 
 // Thresholds in the 24-bit pixel scale: 2^-10, 2^-12, 2^-13 of full scale for
@@ -47,9 +48,12 @@ struct EffectMemoSlot {
     int32_t key;
     uint32_t value;
 };
-// Spike falloff by ⌊A/4⌋ keyed by the ray length, soft flare by ⌊A/2⌋ keyed
-// by Length, ring flare by A keyed by the ring size G.
-extern EffectMemoSlot SpikeFalloffMemo[MEMO_SLOTS];
+// Spike falloff by A keyed by the ray length, soft flare by ⌊A/2⌋ keyed by
+// Length, ring flare by A keyed by the ring size G. Each slot holds the value
+// of its own index, so a memo never makes a value depend on which shapes were
+// built before (the preview's, another band's): a render depends only on its
+// image and parameters.
+extern EffectMemoSlot SpikeFalloffMemo[SPIKE_FALLOFF_SLOTS];
 extern EffectMemoSlot SoftFlareMemo[MEMO_SLOTS];
 extern EffectMemoSlot RingFlareMemo[MEMO_SLOTS];
 

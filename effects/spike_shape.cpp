@@ -24,7 +24,7 @@ const SecondarySpike SecondarySpikeTable[SECONDARY_SPIKE_COUNT] = {
 
 namespace {
 
-constexpr uint32_t FALLOFF_MEMO_LIMIT = 131071;  // largest distance code with a falloff slot
+constexpr uint32_t FALLOFF_MEMO_LIMIT = SPIKE_FALLOFF_SLOTS - 1;  // largest distance code with a falloff slot
 constexpr uint32_t RAINBOW_FADE_STEPS = 6000;    // the rainbow fades in over this many steps of K
 
 inline int32_t Clamp(int32_t v, int32_t low, int32_t high) { return v < low ? low : (v > high ? high : v); }
@@ -126,8 +126,7 @@ bool MarchRay(const RayContext& ray, double sMajor, double sMinor, int32_t aMajo
 uint32_t SpikeFalloff(uint32_t distanceCode, int32_t length) {
     if (length < 0) length = 0;
     if (distanceCode > FALLOFF_MEMO_LIMIT) return ComputeFalloff(distanceCode, length);
-    // Four codes share a slot; the first one computed serves them all.
-    EffectMemoSlot* slot = &SpikeFalloffMemo[distanceCode >> 2];
+    EffectMemoSlot* slot = &SpikeFalloffMemo[distanceCode];
     if (slot->key != length) {
         slot->value = ComputeFalloff(distanceCode, length);
         slot->key = length;

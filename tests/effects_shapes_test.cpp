@@ -232,10 +232,10 @@ TEST_F(EffectShapesTest, InitializationInvalidatesMemosAndInstallsTheCpuCaches) 
     parameters.length = 50;
     parameters.secondarySpikeIntensity = 0;
     Spikes();
-    EXPECT_EQ(SpikeFalloffMemo[10].key, 50) << "one pixel out, filled for length 50";
+    EXPECT_EQ(SpikeFalloffMemo[40].key, 50) << "one pixel out, filled for length 50";
     InitializeEffectTables();
+    for (int i : {0, 40, SPIKE_FALLOFF_SLOTS - 1}) EXPECT_EQ(SpikeFalloffMemo[i].key, -1) << i;
     for (int i : {0, 1, 100, MEMO_SLOTS - 1}) {
-        EXPECT_EQ(SpikeFalloffMemo[i].key, -1) << i;
         EXPECT_EQ(SoftFlareMemo[i].key, -1) << i;
         EXPECT_EQ(RingFlareMemo[i].key, -1) << i;
     }
@@ -273,14 +273,13 @@ TEST_F(EffectShapesTest, LoadedParametersReachAllThreeCaches) {
 }
 
 TEST_F(EffectShapesTest, MemosAreKeyedByTheirParameter) {
-    // Four distance codes share a falloff slot: the first one computed
-    // serves the others until the length changes.
-    uint32_t first = SpikeFalloff(41, 50);
-    EXPECT_EQ(first, Falloff(41, 50));
-    EXPECT_NE(Falloff(43, 50), first);
-    EXPECT_EQ(SpikeFalloff(43, 50), first);
-    EXPECT_EQ(SpikeFalloff(43, 60), Falloff(43, 60));
-    EXPECT_EQ(SpikeFalloffMemo[10].key, 60);
+    // Every code gets its own value whatever was asked before it: neighbouring
+    // codes asked in either order, and again after the length changed.
+    EXPECT_NE(Falloff(41, 50), Falloff(43, 50));
+    for (uint32_t code : {41u, 43u, 131071u})
+        for (int32_t length : {50, 60, 50}) EXPECT_EQ(SpikeFalloff(code, length), Falloff(code, length)) << code;
+    for (uint32_t code : {44u, 42u, 131070u}) EXPECT_EQ(SpikeFalloff(code, 50), Falloff(code, 50)) << code;
+    EXPECT_EQ(SpikeFalloffMemo[43].key, 50);
     // Past the memo every code is computed.
     EXPECT_EQ(SpikeFalloff(200001, 50), Falloff(200001, 50));
     EXPECT_EQ(SpikeFalloff(200003, 50), Falloff(200003, 50));

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -11,6 +13,7 @@
 
 #include "tests/win/host_test_paths.h"
 #include "tools/hostsim/image_files.h"
+#include "tools/starfield/starfield.h"
 
 namespace {
 
@@ -112,6 +115,70 @@ TEST(ConsoleHost, TheDialogsOkRendersAsASilentRunAndEscapeLeavesTheImage) {
     EXPECT_TRUE(HasLine(cancelled.text, "run 1: start -128")) << cancelled.text;
     EXPECT_EQ(FileBytes(escaped), FileBytes(input));
     EXPECT_EQ(cancelled.text.find("Message box dismissed"), std::string::npos) << cancelled.text;
+}
+
+// A run's result depends only on the image and the values: OK gives what a
+// silent run gives however long the dialog stayed open (its preview building
+// shapes meanwhile) and after sliders went somewhere and came back.
+TEST(ConsoleHost, OkRendersTheSilentRunWhateverTheDialogDidBefore) {
+    StarfieldOptions options;
+    options.seed = 7;
+    options.width = 480;
+    options.height = 320;
+    options.starCount = 120;
+    options.minSigma = 0.9;
+    options.maxSigma = 2.2;
+    options.minPeak = 0.05;
+    options.maxPeak = 3.0;
+    options.noise = 0.004;
+    options.skyLevel = 0.04;
+    options.margin = 4;
+    StarfieldImage field;
+    std::vector<StarfieldStar> truth;
+    std::string error;
+    ASSERT_TRUE(CreateStarfield(options, &field, &truth, &error)) << error;
+    // Length (1006), Angle (1008) and Quantity (1026) away and back to the factory values.
+    const std::string there = "slider:1006:100,wait:700,slider:1008:300,wait:400,slider:1026:100,wait:700,";
+    const std::string back = "slider:1006:50,slider:1008:0,slider:1026:50,wait:300";
+    const std::vector<std::string> scenarios = {"wait:0", "wait:500", "wait:1000", "wait:2000", "wait:4000",
+                                                there + back, "wait:1000"};
+    for (int16 mode : {plugInModeRGB48, plugInModeRGBColor}) {
+        SimDocument picture = MakeSimDocument(mode, field.width, field.height);
+        const double full = mode == plugInModeRGB48 ? 32768.0 : 255.0;
+        for (int32 y = 0; y < field.height; y++)
+            for (int32 x = 0; x < field.width; x++)
+                for (int32 c = 0; c < 3; c++)
+                    picture.Set(c, x, y, std::lround(std::min(std::max(field.Pixel(x, y)[c], 0.0f), 1.0f) * full));
+        const int depth = picture.Depth();
+        const std::string input = HostTestScratchFolder() + "\\field" + std::to_string(depth) + ".ppm";
+        ASSERT_TRUE(WriteImageFile(input, picture, &error)) << error;
+        auto run = [&](const std::string& options) {
+            const std::string output = HostTestScratchFolder() + "\\result.ppm";
+            DeleteFileA(output.c_str());
+            ProcessOutput out = RunConsoleHost("run --descriptor-version 0 --image \"" + input + "\" --output \"" +
+                                               output + "\" " + options);
+            EXPECT_TRUE(HasLine(out.text, "run 1: start 0")) << options << "\n" << out.text;
+            return FileBytes(output);
+        };
+        // The count of bytes that differ, so that a failure says how far off it is.
+        auto differing = [](const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+            if (a.size() != b.size()) return static_cast<size_t>(-1);
+            size_t n = 0;
+            for (size_t i = 0; i < a.size(); i++) n += a[i] != b[i];
+            return n;
+        };
+        const std::vector<uint8_t> silent = run("--no-dialog");
+        ASSERT_FALSE(silent.empty());
+        EXPECT_NE(differing(silent, FileBytes(input)), 0u) << "the effects were drawn";
+        EXPECT_EQ(differing(run("--no-dialog"), silent), 0u) << depth << "-bit, repeated";
+        for (const std::string& steps : scenarios) {
+            // The 8-bit image takes the short list: the longer waits only repeat the 16-bit ones.
+            if (mode == plugInModeRGBColor && (steps == "wait:500" || steps == "wait:2000" || steps == "wait:4000"))
+                continue;
+            EXPECT_EQ(differing(run("--dialog-action ok --dialog-steps " + steps), silent), 0u)
+                << depth << "-bit, " << steps;
+        }
+    }
 }
 
 // The host's About call opens the About box before any preview exists: the

@@ -12,6 +12,7 @@
 // property list, 4 no entry point, 5 a selector failed (info only), 6 the
 // host recorded violations, 7 an image file could not be read or written.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -54,7 +55,8 @@ const char kUsage[] =
     "  --dialog-action A       answer the dialog with ok (default), cancel or esc\n"
     "  --dialog-steps LIST     before answering, once the preview is ready: comma-separated steps\n"
     "                          zoom-in, zoom-out, fit, hide-tool, show-tool, drag:X0:Y0:X1:Y1 (preview\n"
-    "                          client pixels), click:X:Y, effects-only, preview, wait:MS\n"
+    "                          client pixels), click:X:Y, effects-only, preview, wait:MS,\n"
+    "                          slider:ID:VALUE (a slider moved as the user drags it, by control id)\n"
     "  --screenshot FILE.png   a picture of the dialog just before answering it\n"
     "  --opengl-setting N      store the OpenGL setting N (1 quality .. 4 software) before the run\n";
 
@@ -467,6 +469,14 @@ void RunDialogSteps(HWND dialog, const std::string& steps) {
         else if (step == "effects-only") command(40079);
         else if (step == "preview") command(40055);
         else if (std::sscanf(step.c_str(), "wait:%d", &a) == 1) Sleep(static_cast<DWORD>(a));
+        else if (std::sscanf(step.c_str(), "slider:%d:%d", &a, &b) == 2) {
+            // As a drag ends: the thumb moves, then the dialog hears of it.
+            HWND slider = GetDlgItem(dialog, a);
+            if (!slider) std::printf("dialog: no slider %d\n", a);
+            SendMessageA(slider, TBM_SETPOS, TRUE, b);
+            SendMessageA(dialog, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, b), reinterpret_cast<LPARAM>(slider));
+            SendMessageA(dialog, WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0), reinterpret_cast<LPARAM>(slider));
+        }
         else if (std::sscanf(step.c_str(), "click:%d:%d", &a, &b) == 2) {
             SendMessageA(preview, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(a, b));
             SendMessageA(preview, WM_LBUTTONUP, 0, MAKELPARAM(a, b));
