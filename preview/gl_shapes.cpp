@@ -169,9 +169,17 @@ bool LoadShapeTexture(GLShapeCache* cache, int level, const Image* image) {
         glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, w, h, format, type, source);
     }
     glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    if (t.pixelBuffer) BindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
+    if (w < t.width || h < t.height) {
+        // Storage kept from a larger shape: the texels just right of and below
+        // this one still hold the old shape, and filtering at the quad's edge
+        // would pull them in. They become black.
+        const std::vector<uint8_t> zeros(static_cast<size_t>(std::max(w, h) + 1) * 4 * image->bytesPerChannel, 0);
+        if (w < t.width) glTexSubImage2D(GL_TEXTURE_2D, 0, w, 0, 1, std::min<GLsizei>(h + 1, t.height), format, type, zeros.data());
+        if (h < t.height) glTexSubImage2D(GL_TEXTURE_2D, 0, 0, h, std::min<GLsizei>(w + 1, t.width), 1, format, type, zeros.data());
+    }
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
     glBindTexture(GL_TEXTURE_2D, 0);
-    if (t.pixelBuffer) BindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
     return CheckOpenGL(__LINE__, GL_CAPTION_UNEXPECTED, "LoadShapeTexture() - Load of effect texture bitmap into OpenGL failed.");
 }
 
@@ -199,8 +207,6 @@ bool BuildShapeTextures(PreviewShapeKind kind, GLShapeCache* cache) {
     cache->top = entry.top - 0.5f;
     cache->right = entry.left + width - 0.5f;
     cache->bottom = entry.top + height - 0.5f;
-    cache->uMax = static_cast<float>(width) / imageWidth;
-    cache->vMax = static_cast<float>(height) / imageHeight;
 
     Image image;
     ImageRect rect = {0, 0, imageWidth, imageHeight};
@@ -223,6 +229,11 @@ bool BuildShapeTextures(PreviewShapeKind kind, GLShapeCache* cache) {
         }
     }
     ReleaseImage(&image);
+    // The shape fills the corner of the texture storage, which is kept when a
+    // shape shrinks: coordinates are measured against the storage.
+    const ShapeTexture& storage = cache->textures[EntryOfLevel(0)];
+    cache->uMax = storage.width > 0 ? static_cast<float>(width) / storage.width : 1.0f;
+    cache->vMax = storage.height > 0 ? static_cast<float>(height) / storage.height : 1.0f;
     cache->texturesValid = ok;
     cache->texturesFrom = cache->current;
     if (ok) ++cache->stats.textureBuilds;
@@ -276,10 +287,7 @@ bool CopyShapeVerticesToVBO(GLShapeCache* cache, size_t block) {
 bool AddQuad(GLShapeCache* cache, float cx, float cy, int32_t angle, const float rgb[3], int level) {
     uint32_t block = cache->quadCount / QUADS_PER_VERTEX_BLOCK;
     uint32_t inBlock = cache->quadCount % QUADS_PER_VERTEX_BLOCK;
-    if (block >= cache->blocks.size()) {
-        if (block > 0 && UseBufferObjects() && !CopyShapeVerticesToVBO(cache, block - 1)) return false;
-        cache->blocks.push_back(VertexBlock{});
-    }
+    if (block >= cache->blocks.size()) cache->blocks.push_back(VertexBlock{});
     VertexBlock& b = cache->blocks[block];
     if (!b.vertices.pointer && ReallocateBuffer(static_cast<uint64_t>(kVerticesPerBlock) * sizeof(ShapeVertex), &b.vertices) != 0)
         return ReportLowMemory();
@@ -362,7 +370,10 @@ bool BuildQuads(PreviewShapeKind kind, GLShapeCache* cache, const LightSourceLis
                 break;
         }
     }
-    if (ok && UseBufferObjects() && cache->quadCount > 0) ok = CopyShapeVerticesToVBO(cache, cache->blocks.size() - 1);
+    // Every block in use is copied once its quads are all there: blocks kept
+    // from an earlier, larger build hold that build's vertices until then.
+    const uint32_t inUse = (cache->quadCount + QUADS_PER_VERTEX_BLOCK - 1) / QUADS_PER_VERTEX_BLOCK;
+    for (uint32_t block = 0; ok && UseBufferObjects() && block < inUse; ++block) ok = CopyShapeVerticesToVBO(cache, block);
     cache->stats.quads = cache->quadCount;
     cache->stats.vertexBlocks = (cache->quadCount + QUADS_PER_VERTEX_BLOCK - 1) / QUADS_PER_VERTEX_BLOCK;
     ++cache->stats.quadBuilds;

@@ -219,6 +219,61 @@ TEST_F(Preview, ManyStarsSpillIntoASecondVertexBlock) {
     EXPECT_GT(lit / (frame.rgba.size() / 4), 200.0);
 }
 
+// What the preview shows depends on the values alone, not on the frames
+// before: after each change a frame equals one of a fresh preview opened on
+// the final values. The changes are those that reuse what an earlier build
+// left: blocks of quads from a larger build (the secondary spikes of many
+// stars spill into a second block), then fewer quads, then textures kept
+// from a longer spike.
+TEST_F(Preview, AFrameAfterChangesEqualsAFreshOne) {
+    const int32_t w = 400, h = 300;
+    MakeField(w, h, 900, 13);
+    ParameterSet p = Effects();
+    p.quantity = 100;
+    p.secondarySpikeIntensity = 60;
+    struct Change {
+        const char* what;
+        void (*apply)(ParameterSet*);
+    };
+    const Change changes[] = {
+        {"Angle after many stars", [](ParameterSet* s) { s->angle = 300; }},
+        {"Quantity 10", [](ParameterSet* s) { s->quantity = 10; }},
+        {"Length 100", [](ParameterSet* s) { s->length = 100; }},
+        {"Length 20", [](ParameterSet* s) { s->length = 20; }},
+    };
+    for (uint32_t setting : {OPTIMIZE_FOR_QUALITY, OPTIMIZE_NONE}) {
+        ParameterSet set = p;
+        ASSERT_TRUE(OpenPreviewHarness(w + 2, h + 2, setting));
+        PreviewFrame frame;
+        ASSERT_TRUE(RenderPreviewFrame(set, &frame));
+        ASSERT_GE(PreviewShapeStatistics(PREVIEW_SECONDARY_SPIKES).vertexBlocks, 2u) << "a second block in use";
+        std::vector<PreviewFrame> after;
+        for (const Change& change : changes) {
+            change.apply(&set);
+            after.emplace_back();
+            ASSERT_TRUE(RenderPreviewFrame(set, &after.back())) << change.what;
+        }
+        ClosePreviewHarness();
+        set = p;
+        for (size_t i = 0; i < after.size(); ++i) {
+            changes[i].apply(&set);
+            ASSERT_TRUE(OpenPreviewHarness(w + 2, h + 2, setting));
+            PreviewFrame fresh;
+            ASSERT_TRUE(RenderPreviewFrame(set, &fresh));
+            ClosePreviewHarness();
+            ASSERT_EQ(fresh.rgba.size(), after[i].rgba.size());
+            int differing = 0, largest = 0;
+            for (size_t k = 0; k < fresh.rgba.size(); ++k) {
+                int d = std::abs(static_cast<int>(fresh.rgba[k]) - static_cast<int>(after[i].rgba[k]));
+                differing += d > 1;
+                largest = std::max(largest, d);
+            }
+            // Bilinear sampling of a texture kept larger may round a level apart.
+            EXPECT_EQ(differing, 0) << changes[i].what << ", setting " << setting << ": up to " << largest;
+        }
+    }
+}
+
 TEST_F(Preview, PlacementAtHalfSizeAndTheEffectsOnlyView) {
     // A 1001-pixel-wide image at 50 % shows 500 columns: 1001 / 2 truncated.
     ImagePlacement place = PlaceImage(RECT{0, 0, 600, 300}, 1001, 201, 50.0);
