@@ -16,6 +16,7 @@
 #include "image/blend.h"
 #include "image/color_management.h"
 #include "image/image.h"
+#include "preview/background_task.h"
 #include "support/debug_log.h"
 #include "support/run_result.h"
 
@@ -213,6 +214,10 @@ bool BuildShapeTextures(PreviewShapeKind kind, GLShapeCache* cache) {
     ColorProfile display = GetDisplayProfile(nullptr);
     bool ok = true;
     for (int level = 0; level < SHAPE_TEXTURE_LEVELS && ok; ++level) {
+        if (PreviewAbortRequested()) {
+            ok = false;
+            break;
+        }
         // Effects are drawn in the working space, then brought to the display.
         ok = CreateImage(&image, rect, rect, SixteenBitTextures() ? IMAGE_MODE_RGB16 : IMAGE_MODE_RGB8,
                          GetWorkingProfile(), false, false);
@@ -333,6 +338,11 @@ bool BuildQuads(PreviewShapeKind kind, GLShapeCache* cache, const LightSourceLis
     const double ringFactor = (p.ringFlareIntensity / 100.0) * (p.ringFlareIntensity / 100.0);
     bool ok = cache->texturesValid;
     for (uint32_t i = 0; ok && table && i < table->count; ++i) {
+        // A new vertex block, and every 4096 light sources: the user may have moved on.
+        if ((cache->quadCount % QUADS_PER_VERTEX_BLOCK == 0 || i % 4096 == 0) && PreviewAbortRequested()) {
+            ok = false;
+            break;
+        }
         uint32_t I = 0;
         if (!SelectLightSource(sources[i], threshold, &I) || I <= EffectThreshold) continue;
         uint32_t rgb[3] = {sources[i].red, sources[i].green, sources[i].blue};
@@ -476,18 +486,27 @@ bool InitializePreviewShapes() {
     return gReady;
 }
 
-bool DrawPreviewEffects(const ParameterSet& set, const LightSourceList* table, bool grayImage) {
+bool DrawPreviewEffects(const ParameterSet& set, const LightSourceList* table, bool grayImage,
+                        void (*cacheDone)()) {
     if (!gReady) return false;
     bool ok = true;
     for (int kind = 0; kind < PREVIEW_SHAPE_KINDS && ok; ++kind) {
+        if (PreviewAbortRequested()) {
+            ok = false;
+            break;
+        }
         GLShapeCache* cache = &gCaches[kind];
         cache->current = Adjusted(static_cast<PreviewShapeKind>(kind), set);
-        if (QuadsCurrent(static_cast<PreviewShapeKind>(kind), cache->current, cache->builtWith)) continue;
-        if (!cache->texturesValid ||
-            !TexturesCurrent(static_cast<PreviewShapeKind>(kind), cache->current, cache->texturesFrom))
-            ok = BuildShapeTextures(static_cast<PreviewShapeKind>(kind), cache);
-        if (ok) ok = BuildQuads(static_cast<PreviewShapeKind>(kind), cache, table, grayImage);
+        if (!QuadsCurrent(static_cast<PreviewShapeKind>(kind), cache->current, cache->builtWith)) {
+            if (!cache->texturesValid ||
+                !TexturesCurrent(static_cast<PreviewShapeKind>(kind), cache->current, cache->texturesFrom))
+                ok = BuildShapeTextures(static_cast<PreviewShapeKind>(kind), cache);
+            if (ok) ok = BuildQuads(static_cast<PreviewShapeKind>(kind), cache, table, grayImage);
+        }
+        if (cacheDone) cacheDone();
     }
+    // An aborted frame is never shown: nothing to draw.
+    if (PreviewAbortRequested()) return false;
     glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
     glPushAttrib(GL_ENABLE_BIT | GL_TEXTURE_BIT);
     glEnable(GL_TEXTURE_2D);

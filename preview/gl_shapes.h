@@ -47,9 +47,13 @@ struct PreviewShapeStats {
 bool InitializePreviewShapes();
 // Per frame: rebuilds what changed for `set` and draws all four caches with
 // the current blending. `table` is the light source table (read under the
-// caller's lock); `grayImage` keeps spike colours grey. False when a build
-// failed (the frame shows what exists).
-bool DrawPreviewEffects(const ParameterSet& set, const LightSourceList* table, bool grayImage);
+// caller's lock); `grayImage` keeps spike colours grey. `cacheDone`, when
+// given, is called after each cache's build (the dialog's progress). The
+// preview's abort request is polled per cache, per texture level and per
+// vertex block: an aborted build stops at once and is made again next frame.
+// False when a build failed or was aborted (the frame shows what exists).
+bool DrawPreviewEffects(const ParameterSet& set, const LightSourceList* table, bool grayImage,
+                        void (*cacheDone)() = nullptr);
 // Deletes the textures and buffer objects and releases the four caches.
 void DestroyFilterEffects_OpenGL();
 

@@ -58,8 +58,11 @@ void Step(WPARAM steps = 1) {
     Progress(std::min(gLayer.progress, kProgressSteps), kProgressSteps);
 }
 
+// Two of the effects' nine progress steps for each of the four caches.
+void EffectsCacheDone() { Step(2); }
+
 bool DrawEffectsOfFrame() {
-    return DrawPreviewEffects(gFrameSet, &LightSourceTable, EffectGrayImage);
+    return DrawPreviewEffects(gFrameSet, &LightSourceTable, EffectGrayImage, EffectsCacheDone);
 }
 
 void Outline(const RECT& r, float red, float green, float blue, bool stippled, GLint factor) {

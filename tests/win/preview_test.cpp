@@ -19,11 +19,13 @@
 #include "image/color_management.h"
 #include "image/gamma_tables.h"
 #include "image/tracked_buffer.h"
+#include "preview/background_task.h"
 #include "preview/gl_shapes.h"
 #include "preview/preview_harness.h"
 #include "preview/proxy_display.h"
 #include "support/run_result.h"
 #include "tests/test_support.h"
+#include "tests/win/gl_test_support.h"
 #include "tools/previewtool/starfield_host_image.h"
 #include "tools/starfield/starfield.h"
 
@@ -272,6 +274,43 @@ TEST_F(Preview, AFrameAfterChangesEqualsAFreshOne) {
             EXPECT_EQ(differing, 0) << changes[i].what << ", setting " << setting << ": up to " << largest;
         }
     }
+}
+
+// Closing the dialog during a slow frame: the effects stop building at the
+// abort request, without a report, and the next frame builds them whole.
+int gCachesDone = 0;
+void CountCache() { ++gCachesDone; }
+
+TEST_F(Preview, TheEffectsStopAtAnAbortRequestAndBuildAgainAfter) {
+    MakeField(300, 200, 60, 17);
+    GLTestContext gl;
+    ASSERT_TRUE(gl.Open(64, 64, OPTIMIZE_FOR_QUALITY, false));
+    ASSERT_TRUE(InitializePreviewShapes());
+    ParameterSet p = Effects();
+    p.ringFlareIntensity = 40;
+    RequestBackgroundAbort();  // no task runs: only the flags go up
+    gCachesDone = 0;
+    {
+        CapturedReports reports;
+        EXPECT_FALSE(DrawPreviewEffects(p, &LightSourceTable, false, CountCache));
+        EXPECT_EQ(reports.Count(), 0u) << "an abort is no failure";
+    }
+    for (int kind = 0; kind < PREVIEW_SHAPE_KINDS; ++kind) {
+        const PreviewShapeStats& stats = PreviewShapeStatistics(static_cast<PreviewShapeKind>(kind));
+        EXPECT_EQ(stats.textureBuilds + stats.quadBuilds, 0u) << kind;
+    }
+    EXPECT_EQ(gCachesDone, 0);
+    DestroyBackgroundTask();  // lowers the flags
+    ASSERT_FALSE(PreviewAbortRequested());
+    EXPECT_TRUE(DrawPreviewEffects(p, &LightSourceTable, false, CountCache));
+    EXPECT_EQ(gCachesDone, PREVIEW_SHAPE_KINDS) << "each cache counts towards the dialog's progress";
+    for (int kind = 0; kind < PREVIEW_SHAPE_KINDS; ++kind) {
+        const PreviewShapeStats& stats = PreviewShapeStatistics(static_cast<PreviewShapeKind>(kind));
+        EXPECT_EQ(stats.textureBuilds, 1u) << kind;
+        EXPECT_GT(stats.quads, 0u) << kind;
+    }
+    DestroyFilterEffects_OpenGL();
+    gl.Close();
 }
 
 TEST_F(Preview, PlacementAtHalfSizeAndTheEffectsOnlyView) {
