@@ -295,11 +295,15 @@ void InvalidatePreview() {
     }
 }
 
-bool Present(const ImagePlacement& place) {
-    const RECT& client = gLayer.view.client;
+// Shows the drawn frame: the card swaps buffers (and reads the frame back
+// into the screen bitmap only when the window is being moved or sized, when
+// frames reach it through that bitmap, or when the frame changed, so that the
+// bitmap always holds the newest picture); the off-screen bitmap is published
+// and the window asked to paint it.
+bool Present(const ImagePlacement& place, const RECT& client) {
     if (GPUAccelerated()) {
         const int32_t width = client.right - client.left, height = client.bottom - client.top;
-        bool copied = CopyFrameToScreenBitmap(width, height);
+        bool copied = !(gLayer.sizeMove || gLayer.windowStale) || CopyFrameToScreenBitmap(width, height);
         if (!gLayer.sizeMove) {
             if (!SwapBuffers(wglGetCurrentDC())) ReportSystemError(__LINE__, "Buffer swappage was unsuccessful.");
             if (gLayer.preview && !ValidateRect(gLayer.preview, nullptr))
@@ -454,8 +458,29 @@ void DestroyScaledProxyLayer() {
 
 bool IsScaledProxyLayerReady() { return gLayer.ready; }
 
+// Makes the drawing target the size of `area` (at the origin): the screen
+// bitmap for the off-screen path, the viewport on the card.
+bool FitDrawingTarget(const RECT& area) {
+    const int32_t w = area.right - area.left, h = area.bottom - area.top;
+    if (UseOffscreenBitmap()) {
+        ScreenBitmap* back = BackScreenBitmap();
+        if (back->width != w || back->height != h) {
+            HDC dc = wglGetCurrentDC();
+            RECT moved = {0, 0, w, h};
+            if (!CreateScreenBitmap(moved, dc)) return false;
+            if (!back->attachedTo) AttachBackgroundBitmap(dc);
+            wglMakeCurrent(dc, wglGetCurrentContext());
+        }
+    }
+    GLint viewport[4];
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    if (viewport[2] != w || viewport[3] != h) SetGLSize(RECT{0, 0, w, h});
+    return true;
+}
+
 bool DrawProxyDisplayFrame(const ParameterSet& set) {
     if (!gLayer.ready) return false;
+    gLayer.sizeMove = SizeMoveInProgress();
     uint32_t bits = CompareSets(set);
     if (bits & (1 | 4)) gLayer.hostImageStale = true;
     if (bits & (2 | 4)) gLayer.effectsStale = true;
@@ -474,49 +499,42 @@ bool DrawProxyDisplayFrame(const ParameterSet& set) {
         place.image = {place.image.left - place.visible.left, place.image.top - place.visible.top,
                        place.image.right - place.visible.left, place.image.bottom - place.visible.top};
         RECT moved = {0, 0, w, h};
-        ScreenBitmap* back = BackScreenBitmap();
-        if (back->width != w || back->height != h) {
-            HDC dc = wglGetCurrentDC();
-            if (!CreateScreenBitmap(moved, dc)) return false;
-            if (!back->attachedTo) AttachBackgroundBitmap(dc);
-            wglMakeCurrent(dc, wglGetCurrentContext());
-        }
-        GLint viewport[4];
-        glGetIntegerv(GL_VIEWPORT, viewport);
-        if (viewport[2] != w || viewport[3] != h) SetGLSize(moved);
+        if (!FitDrawingTarget(moved)) return false;
         RECT shown = place.visible;
         place.visible = moved;
         bool drawn = RenderScaledProxyDisplay(place);
         place.visible = shown;
-        return Present(place) && drawn;
+        return Present(place, gLayer.view.client) && drawn;
     }
     const RECT& client = gLayer.view.client;
-    GLint viewport[4];
-    glGetIntegerv(GL_VIEWPORT, viewport);
-    if (viewport[2] != client.right - client.left || viewport[3] != client.bottom - client.top) SetGLSize(client);
+    FitDrawingTarget(client);
     bool drawn = RenderScaledProxyDisplay(place);
-    return Present(place) && drawn;
+    return Present(place, client) && drawn;
 }
 
 bool DrawSplashScreen(const RECT& client) {
     TextureSet* splash = SplashTextureSet();
-    if (splash->tileCount == 0) return false;
+    if (!gLayer.ready || splash->tileCount == 0) return false;
+    gLayer.sizeMove = SizeMoveInProgress();
+    const RECT area = {0, 0, client.right - client.left, client.bottom - client.top};
+    if (!FitDrawingTarget(area)) return false;
     const int32_t w = splash->regionWidth, h = splash->regionHeight;
     glClearColor(kGrey, kGrey, kGrey, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);
     glMatrixMode(GL_MODELVIEW);
     glPushMatrix();
     glLoadIdentity();
-    glTranslated((client.right - client.left - w) / 2, (client.bottom - client.top - h) / 2, 0);
+    glTranslated((area.right - w) / 2, (area.bottom - h) / 2, 0);
     // Drawn through the model-view (scale 1) so that the centring applies.
     splash->scaled = true;
     bool drawn = DrawSplashWithGamma();
     glPopMatrix();
-    GL_OK("Failed to draw splash screen to GL_BACK framebuffer.");
-    return drawn;
+    drawn = GL_OK("Failed to draw splash screen to GL_BACK framebuffer.") && drawn;
+    // The wait display is shown like a frame; the first real frame differs from it.
+    gLayer.windowStale = true;
+    gLayer.haveCurrent = false;
+    return Present(ImagePlacement{area, area}, area) && drawn;
 }
-
-void SetProxyDisplaySizeMove(bool inProgress) { gLayer.sizeMove = inProgress; }
 void SetProxySelectionRect(const RECT& selection) { gLayer.selection = selection; }
 uint32_t PresentedFrameCount() { return gPresented.load(); }
 uint32_t HostImageRebuildCount() { return gHostRebuilds.load(); }

@@ -37,13 +37,13 @@ bool InitializeScaledProxyLayer(HWND dialog, HWND preview);
 void DestroyScaledProxyLayer();
 bool IsScaledProxyLayerReady();
 
-// One frame for the set, from the stale flags to presentation.
+// One frame for the set, from the stale flags to presentation. While the
+// dialog is being moved or sized (SizeMoveInProgress) frames go through the
+// screen bitmap only, without buffer swaps, and the dialog is told of each.
 bool DrawProxyDisplayFrame(const ParameterSet& set);
-// The splash picture centred in the client rectangle (the wait display).
+// The splash picture centred in the client rectangle (the wait display),
+// presented as a frame is.
 bool DrawSplashScreen(const RECT& client);
-// The preview window is being moved or sized: frames go through the screen
-// bitmap only, without buffer swaps.
-void SetProxyDisplaySizeMove(bool inProgress);
 // The selection rectangle of the preview tool (window pixels; empty: none).
 void SetProxySelectionRect(const RECT& selection);
 

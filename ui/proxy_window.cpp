@@ -774,7 +774,9 @@ static LRESULT CALLBACK ProxyWindowProcBody(HWND window, UINT message, WPARAM wP
         case WM_GETDLGCODE: return DLGC_WANTARROWS;
         case WM_ERASEBKGND: return 1;  // painting covers everything
         case WM_PAINT:
-            if (UseOffscreenBitmap())
+            // While the dialog is moved or sized the card draws no frame to the
+            // window: its frames come as the screen bitmap, as in software.
+            if (UseOffscreenBitmap() || SizeMoveInProgress())
                 PaintScreenBitmap(p);
             else
                 PaintAccelerated(p);

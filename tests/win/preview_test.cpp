@@ -15,6 +15,8 @@
 #include "effects/effect_tables.h"
 #include "effects/final_render.h"
 #include "gl/drawing_settings.h"
+#include "gl/screen_bitmap.h"
+#include "gl/texture_sets.h"
 #include "host/host_image.h"
 #include "image/color_management.h"
 #include "image/gamma_tables.h"
@@ -311,6 +313,46 @@ TEST_F(Preview, TheEffectsStopAtAnAbortRequestAndBuildAgainAfter) {
     }
     DestroyFilterEffects_OpenGL();
     gl.Close();
+}
+
+// The wait display reaches the window like a frame, on the card and in
+// software: presented, and in the screen bitmap centred in the client area.
+TEST_F(Preview, TheWaitDisplayIsPresented) {
+    MakeField(64, 48, 3, 19);
+    // A 40 x 20 splash of one colour (red 200, green 40, blue 10).
+    BITMAPINFO info = {};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), 40, 20, 1, 32, BI_RGB};
+    void* bits = nullptr;
+    HBITMAP splash = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    ASSERT_TRUE(splash && bits);
+    for (int i = 0; i < 40 * 20; ++i) static_cast<uint32_t*>(bits)[i] = 0xFFC8280Au;
+    for (bool software : {false, true}) {
+        GLTestContext gl;
+        ASSERT_TRUE(gl.Open(160, 120, software ? OPTIMIZE_NONE : OPTIMIZE_FOR_QUALITY, software));
+        ASSERT_TRUE(InitializeScreenBitmapAccess());
+        ASSERT_TRUE(InitializeScaledProxyLayer(nullptr, gl.window));
+        ASSERT_TRUE(CreateSplashTextureSet(splash));
+        const uint32_t before = PresentedFrameCount();
+        ASSERT_TRUE(DrawSplashScreen(RECT{0, 0, 160, 120})) << software;
+        EXPECT_EQ(PresentedFrameCount(), before + 1) << software;
+        ASSERT_TRUE(WaitForScreenBitmap(5000));
+        const ScreenBitmap* front = FrontScreenBitmap();
+        ASSERT_EQ(front->width, 160);
+        ASSERT_EQ(front->height, 120);
+        // Bottom-up BGRA rows: the middle is the splash, a corner the grey around it.
+        auto at = [&](int x, int y) { return static_cast<const uint8_t*>(front->bits) + ((119 - y) * 160 + x) * 4; };
+        const uint8_t* middle = at(80, 60);
+        const uint8_t* corner = at(5, 5);
+        EXPECT_GT(middle[2], 150) << software;  // red, brightened by display gamma
+        EXPECT_LT(middle[0], middle[1]) << software;
+        EXPECT_NEAR(corner[0], corner[2], 2) << software;  // grey
+        EXPECT_NE(corner[2], middle[2]) << software;
+        ReleaseScreenBitmapMutex();
+        DestroyScaledProxyLayer();
+        ReleaseScreenBitmaps();
+        gl.Close();
+    }
+    DeleteObject(splash);
 }
 
 TEST_F(Preview, PlacementAtHalfSizeAndTheEffectsOnlyView) {
