@@ -199,6 +199,8 @@ bool DrawEffectsIntoBand(Image* band, const ImageRect& bandRect, const Parameter
 int16_t RenderEffectsIntoImage(Image* working, const ParameterSet& parameters, const LightSourceList* table,
                                int32_t hostMode, const RenderProgress* progress) {
     OsStoreFlag(&RenderAbortFlag, 0);
+    // The preview's shortage was told: one of this render is told again.
+    RearmLowMemoryWarning();
     PreciseMultiply = true;
     SetEffectArithmetic(true, hostMode);
     SetEffectImage(hostMode, working->width, working->height);

@@ -17,6 +17,7 @@ OsHandle gShapeCreationMutex = nullptr;
 
 const char* const kLowMemoryWarning = "Low memory.  Check image - some effects may not be rendered.";
 std::atomic<bool> gEffectsDropped{false};
+std::atomic<bool> gLowMemoryWarned{false};
 
 // Quarter offsets outside 0..3 carry into the pixel position, so any
 // position selects one of the 16 entries.
@@ -109,8 +110,7 @@ bool AppendShapeElement(SubShapeEntry* entry, const ShapeElement& element, uint3
         uint64_t size = old + (old / 2 > step ? old / 2 : step);
         if (size < needed * sizeof(ShapeElement)) size = needed * sizeof(ShapeElement);
         if (ReallocateBufferPreserveContents(size, &entry->elements) != 0) {
-            gEffectsDropped.store(true, std::memory_order_relaxed);
-            DebugEvent(__LINE__, USER_MESSAGE).Report(OS_MB_ICONWARNING, "Warning", "%s", kLowMemoryWarning);
+            ReportEffectsDroppedForLowMemory();
             return false;
         }
     }
@@ -267,4 +267,17 @@ void CloseShapeCreationMutex() {
 OsHandle GetShapeCreationMutex() { return gShapeCreationMutex; }
 
 bool EffectsDroppedForLowMemory() { return gEffectsDropped.load(std::memory_order_relaxed); }
-void ResetEffectsDroppedForLowMemory() { gEffectsDropped.store(false, std::memory_order_relaxed); }
+
+void ReportEffectsDroppedForLowMemory() {
+    gEffectsDropped.store(true, std::memory_order_relaxed);
+    // Once until the warning is re-armed: a preview that fails again on every
+    // change would otherwise bring the message box back each time.
+    if (!gLowMemoryWarned.exchange(true, std::memory_order_relaxed))
+        DebugEvent(__LINE__, USER_MESSAGE).Report(OS_MB_ICONWARNING, "Warning", "%s", kLowMemoryWarning);
+}
+
+void RearmLowMemoryWarning() { gLowMemoryWarned.store(false, std::memory_order_relaxed); }
+void ResetEffectsDroppedForLowMemory() {
+    gEffectsDropped.store(false, std::memory_order_relaxed);
+    RearmLowMemoryWarning();
+}

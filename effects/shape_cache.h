@@ -117,3 +117,9 @@ OsHandle GetShapeCreationMutex();
 // render. Reset when a run of the engine begins.
 bool EffectsDroppedForLowMemory();
 void ResetEffectsDroppedForLowMemory();
+// Notes that effects were dropped and warns the user ("Low memory.  Check
+// image - some effects may not be rendered."), once until the warning is
+// re-armed: by the reset above, a final render's start, or a preview frame
+// whose effects were all built.
+void ReportEffectsDroppedForLowMemory();
+void RearmLowMemoryWarning();

@@ -292,7 +292,12 @@ uint32_t BackgroundTaskThread(void* argument) {
 
     if (procs && procs->finish) procs->finish();
     // The task only ends unasked when it could not go on: the dialog closes.
-    if (!gStopRequested.load()) SetGlobalErrorCode(RUN_BAD_PARAMETERS);
+    // It closes on the next message it handles, so one is sent now (clearing
+    // the progress display), or it would wait for the user to move the mouse.
+    if (!gStopRequested.load()) {
+        SetGlobalErrorCode(RUN_BAD_PARAMETERS);
+        PostToDialog(WM_PREVIEW_PROGRESS, 0, 0);
+    }
     return 0;
 }
 

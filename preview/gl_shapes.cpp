@@ -248,8 +248,7 @@ bool BuildShapeTextures(PreviewShapeKind kind, GLShapeCache* cache) {
 // ---- quads ----
 
 bool ReportLowMemory() {
-    DebugEvent(__LINE__, USER_MESSAGE)
-        .Report(OS_MB_ICONWARNING, "Warning", "Low memory.  Check image - some effects may not be rendered.");
+    ReportEffectsDroppedForLowMemory();
     return false;
 }
 
@@ -507,6 +506,8 @@ bool DrawPreviewEffects(const ParameterSet& set, const LightSourceList* table, b
     }
     // An aborted frame is never shown: nothing to draw.
     if (PreviewAbortRequested()) return false;
+    // Every effect is whole again: a later shortage is worth a new warning.
+    if (ok) RearmLowMemoryWarning();
     glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
     glPushAttrib(GL_ENABLE_BIT | GL_TEXTURE_BIT);
     glEnable(GL_TEXTURE_2D);

@@ -341,4 +341,6 @@ TEST_F(BackgroundTask, AFailingStartEndsTheTaskAndTheRun) {
     EXPECT_EQ(gStub->finishCalls, 1);
     EXPECT_EQ(gStub->FrameCount(), 0u);
     EXPECT_FALSE(TaskReported());
+    // The dialog hears of it at once, so that it closes without waiting for input.
+    EXPECT_TRUE(PumpUntil([] { return !gStub->dialogMessages.empty(); }, 2000));
 }
