@@ -329,11 +329,15 @@ SliderBinding* BindingOfEditId(MainDialogState* state, int id) {
     return nullptr;
 }
 
-// Every slider, edit and check box from the record.
+// Every slider, edit and check box from the record. A value from a file
+// outside its control's range is held to it in the record too, so that what
+// is shown, previewed, rendered and saved is one value.
 void RefreshControls(MainDialogState* state) {
     for (SliderBinding& binding : state->sliders) {
         if (!binding.slider || !binding.edit) continue;
-        const int16_t value = Record(state)->slot[binding.row->slot];
+        int16_t& slot = Record(state)->slot[binding.row->slot];
+        slot = ClampToSliderRow(binding.index, slot);
+        const int16_t value = slot;
         SetSliderPosition(binding, value);
         ShowValue(state, binding, value);
     }

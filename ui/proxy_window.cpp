@@ -463,7 +463,7 @@ void ZoomMenu(ProxyWindow* p, POINT screen, UINT alignment, const ZoomPoint* anc
             flags |= MF_CHECKED;
             checked = true;
         }
-        AppendMenuA(menu, flags, static_cast<UINT_PTR>(i + 1), entry.text);
+        AppendMenuA(menu, flags, static_cast<UINT_PTR>(ZOOM_MENU_FIRST_COMMAND + i), entry.text);
     }
     const UINT flags =
         alignment | TPM_RETURNCMD | TPM_NONOTIFY | (p->primaryIsRight ? TPM_RIGHTBUTTON : TPM_LEFTBUTTON);
@@ -476,11 +476,12 @@ void ZoomMenu(ProxyWindow* p, POINT screen, UINT alignment, const ZoomPoint* anc
             ReportUnexpected(__LINE__, "TrackPopupMenu() failed with error code 0x%X", static_cast<unsigned>(error));
         return;
     }
-    if (chosen < 1 || chosen > ZOOM_MENU_ENTRY_COUNT) {
+    const int index = chosen - ZOOM_MENU_FIRST_COMMAND;
+    if (index < 0 || index >= ZOOM_MENU_ENTRY_COUNT) {
         ReportUnexpected(__LINE__, "TrackPopupMenu() returned unexpected value 0x%X", static_cast<unsigned>(chosen));
         return;
     }
-    const ZoomMenuEntry& entry = ZOOM_MENU_ENTRIES[chosen - 1];
+    const ZoomMenuEntry& entry = ZOOM_MENU_ENTRIES[index];
     switch (entry.kind) {
         case ZOOM_MENU_SET: SetZoom(p, anchor, entry.zoom); break;
         case ZOOM_MENU_FIT_IN_VIEW: FitInView(p); break;

@@ -180,6 +180,9 @@ struct ZoomMenuEntry {
 };
 constexpr int ZOOM_MENU_ENTRY_COUNT = 20;
 extern const ZoomMenuEntry ZOOM_MENU_ENTRIES[ZOOM_MENU_ENTRY_COUNT];
+// Entry i carries command ZOOM_MENU_FIRST_COMMAND + i: ids of their own, so
+// that F1 on an entry finds the menu's help page and never OK's or Cancel's.
+constexpr int ZOOM_MENU_FIRST_COMMAND = 40001;
 
 // ---- hiding and showing effects ----
 

@@ -24,6 +24,7 @@
 #include "ui/dialog_ids.h"
 #include "ui/help_viewer.h"
 #include "ui/main_dialog.h"
+#include "ui/zoom_rules.h"
 
 namespace {
 
@@ -235,6 +236,13 @@ TEST_F(HelpViewer, AnUnknownIdentifierOpensTheStartPageAndEditAndSliderShareThei
     EXPECT_EQ(edit, slider);
     ASSERT_EQ(edit.rfind(GetHelpFilePath() + "::/", 0), 0u) << edit;
     EXPECT_TRUE(manual->Holds(edit.substr(GetHelpFilePath().size() + 2))) << edit;
+    // F1 on an entry of the preview's zoom menu: the menu's page, whatever the entry.
+    std::string ok, entry;
+    ASSERT_TRUE(HelpDocumentForControl(IDOK, ok));
+    for (int i = 0; i < ZOOM_MENU_ENTRY_COUNT; ++i) {
+        ASSERT_TRUE(HelpDocumentForControl(static_cast<uint32_t>(ZOOM_MENU_FIRST_COMMAND + i), entry));
+        EXPECT_NE(entry.find("ViewportContextMenu.htm"), std::string::npos) << i << ": " << entry;
+    }
 }
 
 // The real viewer: its window carries the manual's title once it has read

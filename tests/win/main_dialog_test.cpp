@@ -526,6 +526,10 @@ TEST_F(MainDialog, MovingASliderAwayFromAChosenSetClearsTheListAndMovingBackSele
     std::vector<uint8_t> block(PARAMETER_BLOCK_SIZE, 0);
     std::memcpy(block.data(), &set, sizeof(set));
     ASSERT_TRUE(WriteParameterFile(block.data(), ParameterFilePath("Saved")));
+    set.slot[SLOT_LENGTH] = 500;
+    set.slot[SLOT_QUANTITY] = -7;
+    std::memcpy(block.data(), &set, sizeof(set));
+    ASSERT_TRUE(WriteParameterFile(block.data(), ParameterFilePath("Wild")));
 
     int savedIndex = -1;
     auto moveQuantity = [&](HWND dialog, int value) {
@@ -556,6 +560,21 @@ TEST_F(MainDialog, MovingASliderAwayFromAChosenSetClearsTheListAndMovingBackSele
         },
         [&](HWND dialog) {
             EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_SETTINGS_LIST, CB_GETCURSEL, 0, 0), savedIndex);
+            // A set from a file with values outside the ranges: the record, the
+            // sliders and the edits all hold the clamped values.
+            HWND list = GetDlgItem(dialog, IDC_SETTINGS_LIST);
+            const int wild = static_cast<int>(SendMessageA(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                                           reinterpret_cast<LPARAM>("Wild")));
+            EXPECT_GE(wild, 2);
+            SendMessageA(list, CB_SETCURSEL, static_cast<WPARAM>(wild), 0);
+            SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_SETTINGS_LIST, CBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+            EXPECT_EQ(Slot(record, SLIDER_ROW_LENGTH), 100);
+            EXPECT_EQ(Text(dialog, SLIDER_CONTROL_TABLE[SLIDER_ROW_LENGTH].editId), "100");
+            EXPECT_EQ(Slot(record, SLIDER_ROW_QUANTITY), 0);
+            EXPECT_EQ(SliderPos(dialog, SLIDER_ROW_QUANTITY), 0);
+            return true;
+        },
+        [&](HWND dialog) {
             // "Default Settings" puts every control back to the factory values.
             SendDlgItemMessageA(dialog, IDC_SETTINGS_LIST, CB_SETCURSEL, SETTINGS_ITEM_DEFAULT, 0);
             SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_SETTINGS_LIST, CBN_SELCHANGE),
