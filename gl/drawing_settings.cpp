@@ -23,6 +23,22 @@ const char kSettingValue[] = "OpenGLOptimizationSetting";
 const char kVersionValue[] = "InstalledProductVersion";
 HKEY gRegistryRoot = HKEY_LOCAL_MACHINE;
 std::string gRegistryKey = kRegistryKey;
+// The user's own choice, read before the machine's: a user without the right
+// to write the machine's key keeps the choice made in the Options dialog.
+std::string gUserKey = kRegistryKey;
+bool gMachineKeyReadOnlyForTesting = false;
+
+// The per-user setting, 0 when there is none (or it is not one of 1..4).
+uint32_t ReadUserOpenGLSetting() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, gUserKey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+    DWORD setting = 0, size = sizeof(setting), type = 0;
+    LONG status = RegQueryValueExA(key, kSettingValue, nullptr, &type, reinterpret_cast<BYTE*>(&setting), &size);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS || type != REG_DWORD || setting < OPTIMIZE_FOR_QUALITY || setting > OPTIMIZE_NONE)
+        return 0;
+    return setting;
+}
 }  // namespace
 
 const DrawingSettings& CurrentDrawingSettings() { return gSettings; }
@@ -58,13 +74,17 @@ void ResetDrawingSettingsForTesting() {
 void SetOpenGLRegistryKeyForTesting(const char* subKey) {
     gRegistryRoot = subKey ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
     gRegistryKey = subKey ? subKey : kRegistryKey;
+    gUserKey = subKey ? std::string(subKey) + "\\PerUser" : std::string(kRegistryKey);
+    gMachineKeyReadOnlyForTesting = false;
 }
+
+void SetOpenGLMachineKeyReadOnlyForTesting(bool readOnly) { gMachineKeyReadOnlyForTesting = readOnly; }
 
 // ---------------------------------------------------------------------------
 // Registry
 // ---------------------------------------------------------------------------
 
-bool ReadOpenGLRegistryData(OpenGLRegistrySettings* settings) {
+bool ReadOpenGLRegistryData(OpenGLRegistrySettings* settings, bool withUserChoice) {
     HKEY key = nullptr;
     DWORD disposition = 0;
     LONG status = RegCreateKeyExA(gRegistryRoot, gRegistryKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
@@ -119,7 +139,35 @@ bool ReadOpenGLRegistryData(OpenGLRegistrySettings* settings) {
                          static_cast<int>(status));
         ok = false;
     }
+    if (withUserChoice) {
+        if (uint32_t user = ReadUserOpenGLSetting()) settings->optimizationSetting = settings->lastStoredSetting = user;
+    }
     return ok;
+}
+
+bool StoreOpenGLSettingChoice(OpenGLRegistrySettings* settings, bool* forEveryUser) {
+    *forEveryUser = false;
+    HKEY key = nullptr;
+    DWORD setting = settings->optimizationSetting;
+    bool stored = RegCreateKeyExA(HKEY_CURRENT_USER, gUserKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+                                  nullptr, &key, nullptr) == ERROR_SUCCESS;
+    if (stored) {
+        stored = RegSetValueExA(key, kSettingValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&setting),
+                                sizeof(setting)) == ERROR_SUCCESS;
+        RegCloseKey(key);
+    }
+    if (!stored) ReportUnexpected(__LINE__, "Could not store the OpenGL setting for this user.");
+    // The machine's key as well where this user may write it: the choice then
+    // holds for every user without one of their own.
+    HKEY machine = nullptr;
+    if (!gMachineKeyReadOnlyForTesting &&
+        RegOpenKeyExA(gRegistryRoot, gRegistryKey.c_str(), 0, KEY_WRITE, &machine) == ERROR_SUCCESS) {
+        *forEveryUser = RegSetValueExA(machine, kSettingValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&setting),
+                                       sizeof(setting)) == ERROR_SUCCESS;
+        RegCloseKey(machine);
+    }
+    if (stored || *forEveryUser) settings->lastStoredSetting = settings->optimizationSetting;
+    return stored || *forEveryUser;
 }
 
 bool WriteOpenGLRegistryData(OpenGLRegistrySettings* settings) {
@@ -314,7 +362,7 @@ bool ConfigureOpenGLInstallation(const char* productVersion) {
     InitializeBufferUsage();
     DebugEvent(__LINE__, TRACE_MESSAGE).Report("Settings.ReadOpenGLRegistryData()");
     OpenGLRegistrySettings settings;
-    ReadOpenGLRegistryData(&settings);
+    ReadOpenGLRegistryData(&settings, false);  // the machine's setting: the installing user's own stays theirs
     settings.installedProductVersion = productVersion ? productVersion : "";
     DebugEvent(__LINE__, TRACE_MESSAGE).Report("CreateHiddenOpenGLContext()");
     OpenGLContext context;

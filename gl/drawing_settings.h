@@ -50,9 +50,19 @@ bool CharacterizeBestFormats();
 // Setting 0 resolved for the current context (see ChooseOptimizationSetting).
 uint32_t ChooseDefaultOptimizationSetting(bool accelerated);
 
-// Registry: HKLM\Software\Corvane Software\RaylumePro\2.0\OpenGLSettings.
-bool ReadOpenGLRegistryData(OpenGLRegistrySettings* settings);
+// Registry: HKLM\Software\Corvane Software\RaylumePro\2.0\OpenGLSettings
+// holds the machine's setting (the installer's characterisation) and the
+// product version. The same key under HKCU may hold the user's own setting
+// (the Options dialog's choice), which the plug-in reads first.
+// `withUserChoice` false reads the machine's setting alone.
+bool ReadOpenGLRegistryData(OpenGLRegistrySettings* settings, bool withUserChoice = true);
+// Writes the machine's setting and version (the installer's step).
 bool WriteOpenGLRegistryData(OpenGLRegistrySettings* settings);
+// The Options dialog's choice: stored for this user, and for the machine too
+// where this user may write its key (`forEveryUser` says whether it was). A
+// user without administrator rights so keeps the choice. False, reported,
+// when it could be stored nowhere.
+bool StoreOpenGLSettingChoice(OpenGLRegistrySettings* settings, bool* forEveryUser);
 // The process's copy, read by LoadOpenGLDrawingSettings.
 OpenGLRegistrySettings& OpenGLRegistry();
 
@@ -64,4 +74,6 @@ bool ConfigureOpenGLInstallation(const char* productVersion);
 // Test hooks: another registry key (under HKCU) for the settings, and a reset
 // of the process-wide settings.
 void SetOpenGLRegistryKeyForTesting(const char* subKey);
+// The machine's key refuses writes, as it does to a user without administrator rights.
+void SetOpenGLMachineKeyReadOnlyForTesting(bool readOnly);
 void ResetDrawingSettingsForTesting();

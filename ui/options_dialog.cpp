@@ -389,7 +389,8 @@ void OnOk(OptionsDialogState* state) {
     WriteUpdatePreferences(state->preferences);
     if (state->pendingSetting != state->opengl.lastStoredSetting) {
         state->opengl.optimizationSetting = state->pendingSetting;
-        if (WriteOpenGLRegistryData(&state->opengl))
+        bool forEveryUser = false;
+        if (StoreOpenGLSettingChoice(&state->opengl, &forEveryUser))
             DebugEvent(__LINE__, USER_MESSAGE)
                 .Report(OS_MB_ICONINFORMATION, "Please Note", "%s", OpenGLSettingNotice(state->pendingSetting).c_str());
     }

@@ -224,6 +224,7 @@ TEST(OpenGLDrawingSettings, SoftwareAndMicrosoftContextsStayWithTheBasics) {
 
 TEST(OpenGLRegistrySettings, RoundTripAndInstallation) {
     SetOpenGLRegistryKeyForTesting(kTestKey);
+    RegDeleteKeyA(HKEY_CURRENT_USER, (std::string(kTestKey) + "\\PerUser").c_str());
     RegDeleteKeyA(HKEY_CURRENT_USER, kTestKey);
     OpenGLRegistrySettings settings;
     settings.optimizationSetting = 3;
@@ -262,6 +263,34 @@ TEST(OpenGLRegistrySettings, RoundTripAndInstallation) {
     ASSERT_TRUE(ReadOpenGLRegistryData(&back));
     EXPECT_EQ(back.optimizationSetting, OPTIMIZE_FOR_QUALITY);
     EXPECT_EQ(CountGLEWContexts(), 0);
+
+    // The Options dialog's choice by a user who may not write the machine's
+    // key: kept for that user and read before the machine's setting, which
+    // the installer goes on keeping as it was.
+    SetOpenGLMachineKeyReadOnlyForTesting(true);
+    back.optimizationSetting = OPTIMIZE_NONE;
+    bool forEveryUser = true;
+    ASSERT_TRUE(StoreOpenGLSettingChoice(&back, &forEveryUser));
+    EXPECT_FALSE(forEveryUser);
+    OpenGLRegistrySettings read;
+    ASSERT_TRUE(ReadOpenGLRegistryData(&read));
+    EXPECT_EQ(read.optimizationSetting, OPTIMIZE_NONE);
+    ASSERT_TRUE(ReadOpenGLRegistryData(&read, false));
+    EXPECT_EQ(read.optimizationSetting, OPTIMIZE_FOR_QUALITY) << "the machine's setting is untouched";
+    SetOpenGLMachineKeyReadOnlyForTesting(false);
+    EXPECT_TRUE(ConfigureOpenGLInstallation("2.0.2.4"));
+    ASSERT_TRUE(ReadOpenGLRegistryData(&read, false));
+    EXPECT_EQ(read.optimizationSetting, OPTIMIZE_FOR_QUALITY);
+    ASSERT_TRUE(ReadOpenGLRegistryData(&read));
+    EXPECT_EQ(read.optimizationSetting, OPTIMIZE_NONE) << "the user's choice outlives a reinstallation";
+    // An administrator's choice holds for every user.
+    read.optimizationSetting = OPTIMIZE_FOR_SPEED;
+    ASSERT_TRUE(StoreOpenGLSettingChoice(&read, &forEveryUser));
+    EXPECT_TRUE(forEveryUser);
+    ASSERT_TRUE(ReadOpenGLRegistryData(&read, false));
+    EXPECT_EQ(read.optimizationSetting, OPTIMIZE_FOR_SPEED);
+
+    RegDeleteKeyA(HKEY_CURRENT_USER, (std::string(kTestKey) + "\\PerUser").c_str());
     RegDeleteKeyA(HKEY_CURRENT_USER, kTestKey);
     SetOpenGLRegistryKeyForTesting(nullptr);
 }
