@@ -66,6 +66,38 @@ void ResetLayoutTable(DialogLayoutTable* table, const LayoutRect& dialogWindow, 
     for (LayoutItem& item : table->items) item = LayoutItem{};
 }
 
+namespace {
+
+int32_t ScaleCoordinate(int32_t v, int32_t numerator, int32_t denominator) {
+    const int64_t product = static_cast<int64_t>(v) * numerator;
+    const int64_t half = denominator / 2;
+    return static_cast<int32_t>(product >= 0 ? (product + half) / denominator : -((-product + half) / denominator));
+}
+
+LayoutRect ScaleRect(const LayoutRect& r, int32_t numerator, int32_t denominator) {
+    return {ScaleCoordinate(r.left, numerator, denominator), ScaleCoordinate(r.top, numerator, denominator),
+            ScaleCoordinate(r.right, numerator, denominator), ScaleCoordinate(r.bottom, numerator, denominator)};
+}
+
+// The same corner, the size scaled: the dialog's own rectangles are on the screen.
+LayoutRect ScaleSize(const LayoutRect& r, int32_t numerator, int32_t denominator) {
+    return {r.left, r.top, r.left + ScaleCoordinate(LayoutWidth(r), numerator, denominator),
+            r.top + ScaleCoordinate(LayoutHeight(r), numerator, denominator)};
+}
+
+}  // namespace
+
+void ScaleLayoutTable(DialogLayoutTable* table, int32_t numerator, int32_t denominator) {
+    if (numerator <= 0 || denominator <= 0 || numerator == denominator) return;
+    table->initialWindow = ScaleSize(table->initialWindow, numerator, denominator);
+    table->initialClient = ScaleSize(table->initialClient, numerator, denominator);
+    for (int32_t i = 0; i < table->count; i++) {
+        LayoutItem& item = table->items[i];
+        item.initialWindow = ScaleRect(item.initialWindow, numerator, denominator);
+        item.initialClient = ScaleRect(item.initialClient, numerator, denominator);
+    }
+}
+
 bool AddLayoutItem(DialogLayoutTable* table, void* window, int32_t controlId, const LayoutRect& windowRect,
                    const LayoutRect& clientRect) {
     if (table->count >= LAYOUT_TABLE_CAPACITY) return false;

@@ -87,6 +87,12 @@ bool AddLayoutItem(DialogLayoutTable* table, void* window, int32_t controlId, co
 // The first valid row of a control id, or null.
 const LayoutItem* FindLayoutItem(const DialogLayoutTable* table, int32_t controlId);
 
+// The dialog moved to a monitor of another pixel density: every rectangle
+// taken at creation becomes what it would have been there (scaled by
+// numerator / denominator, the new and the old dots per inch, rounded to the
+// nearest pixel), so that the growth rules go on from the new size.
+void ScaleLayoutTable(DialogLayoutTable* table, int32_t numerator, int32_t denominator);
+
 // The growth of a client area of the given size over the creation size.
 void LayoutGrowth(const DialogLayoutTable* table, int32_t clientWidth, int32_t clientHeight, int32_t* dx,
                   int32_t* dy);

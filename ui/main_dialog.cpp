@@ -107,6 +107,7 @@ struct MainDialogState {
     bool hideShowEnabled;   // the background task is ready for the Hide and Show tools
     bool previewOn;         // the "&Preview" check box
     bool ending;            // EndDialog was called
+    UINT dpi;               // dots per inch the layout table is in
     bool writingText;       // an edit's text is being set by the dialog itself
     bool busy;              // the preview renderer is busy
 
@@ -158,6 +159,21 @@ BOOL CALLBACK AddChildToLayout(HWND child, LPARAM data) {
         record->full = true;
     }
     return TRUE;
+}
+
+// The window's dots per inch: its monitor's in a host aware of each
+// monitor's density (Windows 10 and later), else the system's.
+UINT WindowDpi(HWND window) {
+    using GetDpiForWindowProc = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowProc>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
+    if (getDpiForWindow) {
+        if (UINT dpi = getDpiForWindow(window)) return dpi;
+    }
+    HDC dc = GetDC(window);
+    const int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSX) : 96;
+    if (dc) ReleaseDC(window, dc);
+    return dpi > 0 ? static_cast<UINT>(dpi) : 96;
 }
 
 void BuildLayoutTable(HWND dialog) {
@@ -900,6 +916,7 @@ void OnButtonKillFocus(MainDialogState* state, int id) {
 void InitializeDialog(MainDialogState* state) {
     HWND dialog = state->dialog;
     BuildLayoutTable(dialog);
+    state->dpi = WindowDpi(dialog);
     state->previousMessageOwner = SetMessageOwnerWindow(reinterpret_cast<OsWindow>(dialog));
     SetWindowTextA(dialog, state->inputs->productTitle ? state->inputs->productTitle : kDefaultProductTitle);
     PlaceDialog(state);
@@ -1051,6 +1068,21 @@ INT_PTR HandleMessage(MainDialogState* state, HWND dialog, UINT message, WPARAM 
                 return Answer(dialog, TRUE);
             }
             return FALSE;
+        case WM_DPICHANGED: {
+            // Dragged to a monitor of another density in a host aware of each
+            // monitor's: the layout's creation rectangles follow, then the
+            // window takes the size the system suggests and the rules place
+            // every control from there.
+            const UINT dpi = LOWORD(wParam);
+            LockLayout();
+            ScaleLayoutTable(&gLayout, static_cast<int32_t>(dpi), static_cast<int32_t>(state->dpi ? state->dpi : 96));
+            UnlockLayout();
+            state->dpi = dpi;
+            if (const RECT* suggested = reinterpret_cast<const RECT*>(lParam))
+                SetWindowPos(dialog, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                             suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+            return Answer(dialog, 0);
+        }
         case WM_GETMINMAXINFO: {
             auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
             info->ptMinTrackSize.x = LayoutWidth(gLayout.initialWindow);

@@ -285,6 +285,46 @@ TEST_F(MainDialog, GrowingMovesEachControlByItsRuleAndTheInitialSizeIsTheMinimum
     EXPECT_FALSE(ok);
 }
 
+// Dragged to a monitor of twice the density and back, in a host aware of
+// each monitor's: the controls follow the window, and come back where they were.
+TEST_F(MainDialog, AChangeOfDensityScalesTheLayoutAndBackAgain) {
+    const std::vector<int> ids = {IDOK, IDC_PREVIEW_AREA, IDC_TOOL_PAN, IDC_CAPTION_SHOW, IDC_ZOOM_OUT};
+    std::map<int, RECT> before;
+    RECT window = {};
+    bool ok = Run({
+        [&](HWND dialog) {
+            for (int id : ids) before[id] = ControlRect(dialog, id);
+            GetWindowRect(dialog, &window);
+            RECT twice = {window.left, window.top, window.left + 2 * (window.right - window.left),
+                          window.top + 2 * (window.bottom - window.top)};
+            SendMessageA(dialog, WM_DPICHANGED, MAKEWPARAM(192, 192), reinterpret_cast<LPARAM>(&twice));
+            return true;
+        },
+        [&](HWND dialog) {
+            // The tool icons and their captions keep their place: it doubles.
+            for (int id : {IDC_TOOL_PAN, IDC_CAPTION_SHOW}) {
+                RECT now = ControlRect(dialog, id), was = before[id];
+                EXPECT_EQ(now.left, 2 * was.left) << id;
+                EXPECT_EQ(now.top, 2 * was.top) << id;
+                EXPECT_EQ(now.right - now.left, 2 * (was.right - was.left)) << id;
+            }
+            RECT preview = ControlRect(dialog, IDC_PREVIEW_AREA);
+            EXPECT_GE(preview.right - preview.left, 2 * (before[IDC_PREVIEW_AREA].right - before[IDC_PREVIEW_AREA].left));
+            SendMessageA(dialog, WM_DPICHANGED, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(&window));
+            return true;
+        },
+        [&](HWND dialog) {
+            for (int id : ids) {
+                RECT now = ControlRect(dialog, id);
+                EXPECT_TRUE(EqualRect(&now, &before[id])) << id;
+            }
+            return true;
+        },
+        Cancel(),
+    });
+    EXPECT_FALSE(ok);
+}
+
 TEST_F(MainDialog, EditsTakeNumbersStepKeysMoveValuesAndEveryChangeReachesThePreview) {
     bool ok = Run({
         // The dialog opens with the factory values shown and the Quantity text selected.
