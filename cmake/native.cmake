@@ -113,3 +113,6 @@ if(GIMP2_FOUND AND NOT RAYLUME_FUZZ AND NOT RAYLUME_SANITIZE AND NOT RAYLUME_TSA
   add_executable(rl_raster_check tools/gimp/raster_check.cpp gl/half_float.cpp)
   target_link_libraries(rl_raster_check PRIVATE rlraster)
 endif()
+
+# Which layer may include which: a cross-layer include fails the suite.
+add_test(NAME native_layering COMMAND bash ${CMAKE_SOURCE_DIR}/tests/layering_test.sh ${CMAKE_SOURCE_DIR})

@@ -11,7 +11,7 @@
 #include "gl/glew_table.h"
 #include "gl/half_float.h"
 #include "gl/shader_programs.h"
-#include "host/host_image.h"
+#include "image/document_image.h"
 #include "support/debug_log.h"
 #include "support/run_result.h"
 

@@ -1,4 +1,4 @@
-// Host image exchange: tiles in, blocks out, and the preview pyramid.
+// Host image exchange: tiles in, blocks out.
 #include "host/host_image.h"
 
 #include <lcms2.h>
@@ -15,15 +15,8 @@
 namespace {
 
 struct HostExchange {
-    Image image;
-    int64_t diagonal = 0;
     int32_t colourPlanes = 0;
     int32_t extraPlanes = 0;
-    Image levels[HOST_PROXY_LEVELS];
-    double scaleX[HOST_PROXY_LEVELS] = {};
-    double scaleY[HOST_PROXY_LEVELS] = {};
-    bool complete = false;
-    PyramidNotification notify = nullptr;
 };
 HostExchange gHost;
 
@@ -161,8 +154,6 @@ int16 AdvanceState(FilterRecord* record) {
 
 }  // namespace
 
-Image* GetHostImage() { return &gHost.image; }
-int64_t GetImageDiagonal() { return gHost.diagonal; }
 int32_t GetHostColorPlanes() { return gHost.colourPlanes; }
 int32_t GetHostExtraPlanes() { return gHost.extraPlanes; }
 
@@ -199,7 +190,7 @@ bool ReadHostImage(FilterRecord* record, bool bigDocument) {
         SetGlobalErrorCode(-50);
         return false;
     }
-    Image* image = &gHost.image;
+    Image* image = GetHostImage();
     if (!CreateImage(image, area, area, mode, GetHostProfile(), record->haveMask != 0, false)) return false;
     // Cleared to black; without a transparency plane every pixel stays opaque.
     std::memset(image->pixels.pointer, 0, image->pixels.size);
@@ -211,7 +202,7 @@ bool ReadHostImage(FilterRecord* record, bool bigDocument) {
     gHost.colourPlanes = colourPlanes;
     gHost.extraPlanes = extraPlanes;
     double w = static_cast<double>(image->width), h = static_cast<double>(image->height);
-    gHost.diagonal = static_cast<int64_t>(std::sqrt(w * w + h * h)) + 1;
+    SetImageDiagonal(static_cast<int64_t>(std::sqrt(w * w + h * h)) + 1);
 
     record->inputRate = 0x10000;
     record->maskRate = 0x10000;
@@ -293,77 +284,5 @@ void ReleaseHostImage(FilterRecord* record, bool bigDocument) {
         SetMaskRect(record, bigDocument, kEmpty);
         AdvanceState(record);
     }
-    ReleaseHostProxyPyramid();
-    ReleaseImage(&gHost.image);
-    gHost.diagonal = 0;
-}
-
-// ---- pyramid ----
-
-void SetPyramidNotification(PyramidNotification notify) { gHost.notify = notify; }
-
-bool BuildHostProxyPyramid(OsWindow window, bool sixteenBitLevels) {
-    if (gHost.complete) {
-        if (gHost.notify) gHost.notify(16);
-        return true;
-    }
-    const Image* host = &gHost.image;
-    if (!host->pixels.pointer || host->width <= 0 || host->height <= 0) return false;
-    int32_t mode = sixteenBitLevels ? IMAGE_MODE_RGB16 : IMAGE_MODE_RGB8;
-    Image* level0 = &gHost.levels[0];
-    if (!CreateImage(level0, host->imageRect, host->imageRect, mode, GetDisplayProfile(window), false, false) ||
-        !ConvertImageColors(host, host->imageRect, level0, level0->imageRect))
-        return false;
-    LinearizeImage(level0);
-    gHost.scaleX[0] = gHost.scaleY[0] = 1.0;
-    if (gHost.notify) gHost.notify(1);
-    const ImageRect& r0 = level0->imageRect;
-    double d = 1.0;
-    for (int i = 1; i < HOST_PROXY_LEVELS; i++) {
-        d *= 2.0;
-        ImageRect r = {static_cast<int32_t>(r0.left / d + 1e-10), static_cast<int32_t>(r0.top / d + 1e-10),
-                       static_cast<int32_t>(r0.right / d + 1e-10), static_cast<int32_t>(r0.bottom / d + 1e-10)};
-        if (r.right <= r.left) r.right = r.left + 1;
-        if (r.bottom <= r.top) r.bottom = r.top + 1;
-        Image* level = &gHost.levels[i];
-        if (!CreateImage(level, r, r, mode, level0->profile, false, false)) return false;
-        AttachImageGamma(level, 1.0, false);
-        if (!ResampleImage(&gHost.levels[i - 1], level, nullptr)) return false;
-        gHost.scaleX[i] = static_cast<double>(level->width) / static_cast<double>(host->width);
-        gHost.scaleY[i] = static_cast<double>(level->height) / static_cast<double>(host->height);
-        if (gHost.notify) gHost.notify(1);
-    }
-    gHost.complete = true;
-    return true;
-}
-
-bool GetHostProxyImageInfo(Image** level, double* sx, double* sy) {
-    if (!level || !sx || !sy) {
-        ReportUnexpected(__LINE__, "Some boneheaded programmer passed a NULL pointer to GetHostProxyImageInfo().");
-        return false;
-    }
-    if (!gHost.complete) {
-        ReportUnexpected(__LINE__, "GetHostProxyImageInfo() called before HostProxyImage rendered.");
-        return false;
-    }
-    int chosen = HOST_PROXY_LEVELS - 1;
-    // A level whose factors equal the request serves it: at 100 % the
-    // preview shows the full-resolution level, not half of it enlarged.
-    for (int l = 0; l < HOST_PROXY_LEVELS - 1; l++) {
-        if (*sx >= gHost.scaleX[l] || *sy >= gHost.scaleY[l]) {
-            chosen = l;
-            break;
-        }
-    }
-    *level = &gHost.levels[chosen];
-    *sx = gHost.scaleX[chosen];
-    *sy = gHost.scaleY[chosen];
-    return true;
-}
-
-bool IsHostProxyPyramidComplete() { return gHost.complete; }
-
-void ReleaseHostProxyPyramid() {
-    for (Image& level : gHost.levels) ReleaseImage(&level);
-    gHost.complete = false;
+    ReleaseDocumentImage();
 }

@@ -1,11 +1,11 @@
-// Pixels between the host and the internal image: the read at the start of a
-// run, the write-back at its end, and the pyramid of reduced copies the
-// preview draws from.
+// Pixels between the host and the internal image (image/document_image.h):
+// the read at the start of a run and the write-back at its end.
 #pragma once
 
 #include <cstdint>
 
 #include "host/host_abi.h"
+#include "image/document_image.h"
 #include "image/image.h"
 #include "support/os.h"
 
@@ -29,19 +29,6 @@ bool WriteHostImage(FilterRecord* record, bool bigDocument, const Image* image);
 // and frees the internal image and the pyramid.
 void ReleaseHostImage(FilterRecord* record, bool bigDocument);
 
-Image* GetHostImage();
-int64_t GetImageDiagonal();
 int32_t GetHostColorPlanes();
 int32_t GetHostExtraPlanes();
 
-// ---- the preview pyramid ----
-constexpr int HOST_PROXY_LEVELS = 16;
-// Called with 1 when a level is ready and 16 when the pyramid was already complete.
-typedef void (*PyramidNotification)(int32_t code);
-void SetPyramidNotification(PyramidNotification notify);
-// Builds the 16 levels from the internal image; `window` picks the display profile.
-bool BuildHostProxyPyramid(OsWindow window, bool sixteenBitLevels);
-// The level to draw for the scale pair (sx, sy), whose factors replace the pair.
-bool GetHostProxyImageInfo(Image** level, double* sx, double* sy);
-bool IsHostProxyPyramidComplete();
-void ReleaseHostProxyPyramid();

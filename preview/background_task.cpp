@@ -10,7 +10,7 @@
 #include "gl/drawing_settings.h"
 #include "gl/gl_context.h"
 #include "gl/screen_bitmap.h"
-#include "host/host_image.h"
+#include "image/document_image.h"
 #include "image/color_management.h"
 #include "support/debug_log.h"
 #include "support/os.h"

@@ -14,7 +14,7 @@
 #include "gl/screen_bitmap.h"
 #include "gl/shader_programs.h"
 #include "gl/texture_sets.h"
-#include "host/host_image.h"
+#include "image/document_image.h"
 #include "preview/background_task.h"
 #include "preview/gl_shapes.h"
 #include "support/debug_log.h"

@@ -11,7 +11,7 @@
 #include "analysis/light_source_table.h"
 #include "gl/drawing_settings.h"
 #include "gl/screen_bitmap.h"
-#include "host/host_image.h"
+#include "image/document_image.h"
 #include "params/parameter_files.h"
 #include "preview/background_task.h"
 #include "preview/proxy_display.h"
