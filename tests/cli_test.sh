@@ -176,6 +176,58 @@ if ! ldd "$RAYLUME" 2>/dev/null | grep libasan >/dev/null; then
   fi
 fi
 
+# Files are never lost behind the user's back.
+mkdir -p "$DIR/a" "$DIR/b" "$DIR/clash"
+cp "$DIR/in.tif" "$DIR/a/x.tif"
+cp "$DIR/in.tif" "$DIR/b/x.tif"
+cp "$DIR/in.ppm" "$DIR/a/x.ppm"
+# Two inputs of one name into one folder: refused before any work, naming both.
+expect 2 "would both be written" "$RAYLUME" "$DIR/a/x.tif" "$DIR/b/x.tif" -o "$DIR/clash" --quiet
+expect 2 "would both be written" "$RAYLUME" "$DIR/a/x.tif" "$DIR/a/x.ppm" -o "$DIR/clash" --stars-csv "$DIR/clash" --quiet
+[ -z "$(ls "$DIR/clash")" ] || fail "a refused batch wrote $(ls "$DIR/clash")"
+# A replaced output keeps its mode; a link is written through; a read-only file stays.
+cp "$DIR/in.tif" "$DIR/private.tif" && chmod 600 "$DIR/private.tif"
+expect 0 "" "$RAYLUME" "$DIR/in.tif" "$DIR/private.tif" --quiet
+[ "$(stat -c %a "$DIR/private.tif")" = 600 ] || fail "a private output became $(stat -c %a "$DIR/private.tif")"
+cp "$DIR/in.tif" "$DIR/target.tif" && ln -sf target.tif "$DIR/link.tif"
+expect 0 "" "$RAYLUME" "$DIR/in.tif" "$DIR/link.tif" --quiet
+[ -L "$DIR/link.tif" ] || fail "writing through a link replaced the link with a file"
+same "$DIR/target.tif" "$DIR/private.tif" || fail "the link's target did not get the result"
+cp "$DIR/in.tif" "$DIR/locked.tif" && chmod 444 "$DIR/locked.tif"
+expect 4 "read-only" "$RAYLUME" "$DIR/in.tif" "$DIR/locked.tif" --quiet
+same "$DIR/locked.tif" "$DIR/in.tif" || fail "a read-only output was changed"
+# A multi-page TIFF is not written over (its other pages would go); elsewhere the loss is told.
+if command -v tiffcp >/dev/null; then
+  tiffcp "$DIR/in.tif" "$DIR/in.tif" "$DIR/pages.tif"
+  cp "$DIR/pages.tif" "$DIR/pages-before.tif"
+  expect 4 "2 pages" "$RAYLUME" "$DIR/pages.tif" "$DIR/pages.tif" --quiet
+  same "$DIR/pages.tif" "$DIR/pages-before.tif" || fail "a multi-page TIFF was written over"
+  expect 0 "only the first is filtered" "$RAYLUME" "$DIR/pages.tif" "$DIR/page1.tif" --quiet
+else
+  fail "tiffcp (libtiff-tools) is missing"
+fi
+# The catalogue and the image are both written or neither: an image that cannot
+# be written (past the file size limit) leaves no catalogue.
+rm -f "$DIR/limited.csv"
+(
+  trap '' XFSZ
+  ulimit -f 64
+  "$RAYLUME" "$DIR/in.tif" "$DIR/limited.tif" --stars-csv "$DIR/limited.csv" --quiet 2>"$DIR/stderr"
+)
+rc=$?
+[ "$rc" = 4 ] || fail "an image that cannot be written exits 4, not $rc: $(cat "$DIR/stderr")"
+[ -e "$DIR/limited.csv" ] && fail "the catalogue was written although the image was not"
+[ -e "$DIR/limited.tif" ] && fail "a partial image was left"
+# What a killed run left behind goes at the next run into the folder.
+touch "$DIR/out/old.tif.raylume-999999999-3.tmp" "$DIR/out/keep.raylume-notes.tmp"
+expect 0 "removed 1 temporary" "$RAYLUME" "$DIR/in.tif" "$DIR/out/fresh.tif"
+[ -e "$DIR/out/old.tif.raylume-999999999-3.tmp" ] && fail "a dead run's temporary file stayed"
+[ -e "$DIR/out/keep.raylume-notes.tmp" ] || fail "a file that only looks like a temporary was removed"
+# Messages name the file and the cause.
+expect 3 "it is a folder" "$RAYLUME" "$DIR/a" "$DIR/clash/y.tif" --quiet
+expect 4 "does not exist" "$RAYLUME" "$DIR/in.tif" -o "$DIR/no-such-folder" --quiet
+expect 4 "does not exist" "$RAYLUME" "$DIR/in.tif" "$DIR/no-such-folder/y.tif" --quiet
+
 # Ctrl+C: the run stops, says so, and leaves neither the output nor a temporary file.
 "$STARFIELD" --seed 9 --width 3000 --height 2000 --stars 3000 --peak 0.1:3 --sigma 1:3 -o "$DIR/big.tif" >/dev/null
 "$RAYLUME" "$DIR/big.tif" "$DIR/big-out.tif" --length 100 --quiet 2>"$DIR/stderr" &
@@ -192,6 +244,13 @@ else
   grep -q cancelled "$DIR/stderr" || fail "a cancelled run says so"
 fi
 ls "$DIR" | grep -q 'raylume-' && fail "temporary files stayed behind: $(ls "$DIR" | grep raylume-)"
+# A closed terminal (SIGHUP) cleans up as Ctrl+C does.
+"$RAYLUME" "$DIR/big.tif" "$DIR/big-hup.tif" --length 100 --quiet 2>"$DIR/stderr" &
+pid=$!
+sleep 1.5
+kill -HUP "$pid"
+wait "$pid"
+ls "$DIR" | grep -q 'raylume-' && fail "SIGHUP left temporary files: $(ls "$DIR" | grep raylume-)"
 
 if [ "$failures" != 0 ]; then
   echo "raylume: $failures failure(s)" >&2

@@ -9,6 +9,7 @@
 
 #include "image/fixed_point.h"
 #include "support/os.h"
+#include "tools/raylume/output_files.h"
 
 namespace {
 
@@ -81,7 +82,6 @@ std::string JsonString(const std::string& text) {
     return out + "\"";
 }
 
-std::atomic<uint32_t> gTextCount{0};
 
 }  // namespace
 
@@ -125,22 +125,30 @@ std::string CatalogueJson(const std::vector<CatalogueEntry>& entries, bool fits,
     return text;
 }
 
-bool WriteTextFile(const std::string& path, const std::string& text, std::string* error) {
-    const std::string temporary = path + ".raylume-" + std::to_string(OsGetCurrentProcessId()) + "-" +
-                                  std::to_string(gTextCount.fetch_add(1)) + ".tmp";
-    FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (!file) {
-        *error = std::string("cannot create it: ") + std::strerror(errno);
-        return false;
+bool WriteTextPending(const std::string& path, const std::string& text, PendingOutput* output, std::string* error) {
+    output->path = path;
+    output->temporary.clear();
+    if (!ResolveOutputTarget(path, &output->target, error)) return false;
+    output->temporary = NewTemporaryFor(output->target);
+    FILE* file = std::fopen(output->temporary.c_str(), "wb");
+    bool ok = file != nullptr;
+    if (!ok) *error = std::string("cannot create it: ") + std::strerror(errno);
+    if (file) {
+        ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+        ok = std::fflush(file) == 0 && ok;
+        ok = std::fclose(file) == 0 && ok;
+        if (!ok) *error = std::string("cannot write it: ") + std::strerror(errno);
     }
-    bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    ok = std::fflush(file) == 0 && ok;
-    ok = std::fclose(file) == 0 && ok;
-    if (!ok) *error = std::string("cannot write it: ") + std::strerror(errno);
-    if (ok && !OsReplaceFile(temporary, path)) {
-        *error = "cannot put it in place";
-        ok = false;
+    if (ok) ok = FinishTemporary(*output, error);
+    if (!ok) {
+        std::remove(output->temporary.c_str());
+        ForgetTemporary(output->temporary);
+        output->temporary.clear();
     }
-    if (!ok) std::remove(temporary.c_str());
     return ok;
+}
+
+bool WriteTextFile(const std::string& path, const std::string& text, std::string* error) {
+    std::vector<PendingOutput> outputs(1);
+    return WriteTextPending(path, text, &outputs[0], error) && CommitOutputs(&outputs, error);
 }

@@ -33,3 +33,6 @@ std::string CatalogueJson(const std::vector<CatalogueEntry>& entries, bool fits,
                           const std::string& image);
 // Writes text through a temporary file beside `path` and a rename.
 bool WriteTextFile(const std::string& path, const std::string& text, std::string* error);
+// The same up to the last step (tools/raylume/output_files.h).
+struct PendingOutput;
+bool WriteTextPending(const std::string& path, const std::string& text, PendingOutput* output, std::string* error);

@@ -59,6 +59,7 @@ struct TiffDetails {
     float xResolution = 0, yResolution = 0;
     uint16_t resolutionUnit = 2;
     std::vector<std::pair<uint32_t, std::string>> texts;  // ASCII tags kept as they were
+    int32_t pages = 1;  // images in the file; the first is the one read
 };
 
 struct PngDetails {
@@ -163,6 +164,11 @@ bool ReadRaster(const std::string& path, Raster* raster, RasterFailure* failure,
 // temporary file beside `path`, flushed and renamed over it, so a failure
 // leaves no partial file and any old file as it was.
 bool WriteRaster(const std::string& path, const Raster& raster, RasterFileFormat format, std::string* error);
+// The same up to the last step: the complete file waits beside its target
+// (tools/raylume/output_files.h) for CommitOutputs with the job's other outputs.
+struct PendingOutput;
+bool WriteRasterPending(const std::string& path, const Raster& raster, RasterFileFormat format,
+                        PendingOutput* output, std::string* error);
 // Converts the samples to `depth` bits (8, 16 or 32): integers scale by
 // full range, floats clip to 0..1 on the way to integers.
 void ConvertRasterDepth(Raster* raster, int32_t depth);

@@ -5,18 +5,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-
-#ifdef _WIN32
-#include <io.h>
-#include <process.h>
-#define RAYLUME_GETPID _getpid
-#else
-#include <unistd.h>
-#define RAYLUME_GETPID getpid
-#endif
 
 #include "support/os.h"
+#include "tools/raylume/output_files.h"
 #include "tools/raylume/raster.h"
 
 namespace {
@@ -25,24 +16,6 @@ std::string Lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
 }
-
-// Makes the bytes of a written file durable before it replaces the old one.
-bool SyncFile(const std::string& path) {
-#ifdef _WIN32
-    int fd = _open(path.c_str(), _O_RDWR | _O_BINARY);
-    if (fd < 0) return false;
-    bool ok = _commit(fd) == 0;
-    _close(fd);
-#else
-    int fd = open(path.c_str(), O_RDWR);
-    if (fd < 0) return false;
-    bool ok = fsync(fd) == 0;
-    close(fd);
-#endif
-    return ok;
-}
-
-std::atomic<uint32_t> gTemporaryCount{0};
 
 }  // namespace
 
@@ -142,6 +115,10 @@ bool FormatHoldsDepth(RasterFileFormat format, int32_t depth) {
 
 bool ReadRaster(const std::string& path, Raster* raster, RasterFailure* failure, std::string* error) {
     *failure = RASTER_UNREADABLE;
+    if (OsFolderExists(path)) {
+        *error = "it is a folder, not an image file";
+        return false;
+    }
     FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) {
         *error = std::string("cannot open it: ") + std::strerror(errno);
@@ -165,28 +142,33 @@ bool ReadRaster(const std::string& path, Raster* raster, RasterFailure* failure,
     }
 }
 
-bool WriteRaster(const std::string& path, const Raster& raster, RasterFileFormat format, std::string* error) {
-    const std::string temporary = path + ".raylume-" + std::to_string(RAYLUME_GETPID()) + "-" +
-                                  std::to_string(gTemporaryCount.fetch_add(1)) + ".tmp";
+bool WriteRasterPending(const std::string& path, const Raster& raster, RasterFileFormat format,
+                        PendingOutput* output, std::string* error) {
+    output->path = path;
+    output->temporary.clear();
+    if (!ResolveOutputTarget(path, &output->target, error)) return false;
+    output->temporary = NewTemporaryFor(output->target);
     bool ok = false;
     switch (format) {
-        case RASTER_FORMAT_TIFF: ok = WriteTiffRaster(temporary, raster, error); break;
-        case RASTER_FORMAT_PNG: ok = WritePngRaster(temporary, raster, error); break;
-        case RASTER_FORMAT_FITS: ok = WriteFitsRaster(temporary, raster, error); break;
+        case RASTER_FORMAT_TIFF: ok = WriteTiffRaster(output->temporary, raster, error); break;
+        case RASTER_FORMAT_PNG: ok = WritePngRaster(output->temporary, raster, error); break;
+        case RASTER_FORMAT_FITS: ok = WriteFitsRaster(output->temporary, raster, error); break;
         case RASTER_FORMAT_PNM:
-        case RASTER_FORMAT_PFM: ok = WritePnmRaster(temporary, raster, format, error); break;
+        case RASTER_FORMAT_PFM: ok = WritePnmRaster(output->temporary, raster, format, error); break;
         default: *error = "no format to write"; break;
     }
-    if (ok && !SyncFile(temporary)) {
-        *error = std::string("cannot flush it: ") + std::strerror(errno);
-        ok = false;
+    if (ok) ok = FinishTemporary(*output, error);
+    if (!ok) {
+        std::remove(output->temporary.c_str());
+        ForgetTemporary(output->temporary);
+        output->temporary.clear();
     }
-    if (ok && !OsReplaceFile(temporary, path)) {
-        *error = "cannot put it in place of '" + path + "'";
-        ok = false;
-    }
-    if (!ok) std::remove(temporary.c_str());
     return ok;
+}
+
+bool WriteRaster(const std::string& path, const Raster& raster, RasterFileFormat format, std::string* error) {
+    std::vector<PendingOutput> outputs(1);
+    return WriteRasterPending(path, raster, format, &outputs[0], error) && CommitOutputs(&outputs, error);
 }
 
 void ConvertRasterDepth(Raster* raster, int32_t depth) {

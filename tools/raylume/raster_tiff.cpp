@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 
@@ -35,6 +36,19 @@ void InstallHandlers() {
     TIFFSetWarningHandler(SilenceWarnings);
 }
 
+// A write that failed: the system's reason first (a full disk, a quota), then
+// libtiff's words, and what to do.
+std::string WriteFailure(int code) {
+    std::string text = code ? std::strerror(code) : "libtiff could not write it";
+    bool full = code == ENOSPC;
+#ifdef EDQUOT
+    full = full || code == EDQUOT;
+#endif
+    if (full) text += "; free some space or write to another disk";
+    if (!tLastTiffMessage.empty()) text += " (" + tLastTiffMessage + ")";
+    return text;
+}
+
 bool Fail(RasterFailure* failure, RasterFailure kind, std::string* error, const std::string& text) {
     *failure = kind;
     *error = text;
@@ -51,8 +65,14 @@ bool ReadTiffRaster(const std::string& path, Raster* raster, RasterFailure* fail
     InstallHandlers();
     tLastTiffMessage.clear();
     TiffFile tiff(TIFFOpen(path.c_str(), "r"));
-    if (!tiff) return Fail(failure, RASTER_UNREADABLE, error, "libtiff cannot open it: " + tLastTiffMessage);
+    if (!tiff)
+        return Fail(failure, RASTER_UNREADABLE, error,
+                    "it is not a TIFF file libtiff can open" +
+                        (tLastTiffMessage.empty() ? std::string(" (its header is damaged)") : " (" + tLastTiffMessage + ")"));
     TIFF* t = tiff.get();
+    // Only the first page is filtered; the caller says what happens to the others.
+    raster->tiff.pages = static_cast<int32_t>(TIFFNumberOfDirectories(t));
+    TIFFSetDirectory(t, 0);
     uint32_t width = 0, height = 0;
     uint16_t samplesPerPixel = 1, bits = 1, format = SAMPLEFORMAT_UINT, photometric = 0, planar = PLANARCONFIG_CONTIG;
     TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &width);
@@ -75,10 +95,13 @@ bool ReadTiffRaster(const std::string& path, Raster* raster, RasterFailure* fail
         return Fail(failure, RASTER_UNSUPPORTED, error,
                     "TIFF images with " + std::to_string(samplesPerPixel) + " samples per pixel are not supported");
     const bool floating = format == SAMPLEFORMAT_IEEEFP;
-    if (!((bits == 8 || bits == 16) && format == SAMPLEFORMAT_UINT) && !(bits == 32 && floating))
+    if (!((bits == 8 || bits == 16) && format == SAMPLEFORMAT_UINT) && !(bits == 32 && floating)) {
+        const char* kind = format == SAMPLEFORMAT_INT ? "signed integer" : floating ? "float" : "unsigned integer";
         return Fail(failure, RASTER_UNSUPPORTED, error,
-                    "TIFF samples of " + std::to_string(bits) + " bits" + (floating ? " (float)" : "") +
-                        " are not supported; 8 and 16-bit integers and 32-bit floats are");
+                    "its samples are " + std::to_string(bits) + "-bit " + kind +
+                        "s, which the tool does not take: it takes 8 and 16-bit unsigned integers and 32-bit "
+                        "floats; convert the file to one of those");
+    }
     if (planar != PLANARCONFIG_CONTIG && samplesPerPixel > 1)
         return Fail(failure, RASTER_UNSUPPORTED, error, "TIFF images with separate colour planes are not supported");
 
@@ -130,7 +153,9 @@ bool ReadTiffRaster(const std::string& path, Raster* raster, RasterFailure* fail
             for (uint32_t tx = 0; tx < width; tx += tileWidth) {
                 if (TIFFReadEncodedTile(t, TIFFComputeTile(t, tx, ty, 0, 0), tile.data(), tileSize) < 0)
                     return Fail(failure, RASTER_UNREADABLE, error,
-                                "a tile cannot be read (" + tLastTiffMessage + "); the file may be cut short");
+                                "a tile cannot be read (" +
+                                    (tLastTiffMessage.empty() ? std::string("it is short") : tLastTiffMessage) +
+                                    "); the file may be cut short");
                 const uint32_t w = std::min(tileWidth, width - tx), h = std::min(tileHeight, height - ty);
                 for (uint32_t r = 0; r < h; r++)
                     std::memcpy(raster->Row(static_cast<int32_t>(ty + r)) + tx * pixelBytes,
@@ -210,19 +235,22 @@ bool WriteTiffRaster(const std::string& path, const Raster& raster, std::string*
     std::vector<uint8_t> row(raster.RowBytes());
     for (int32_t y = 0; y < raster.height; y++) {
         std::memcpy(row.data(), raster.Row(y), row.size());  // libtiff may alter the buffer it is given
+        errno = 0;
         if (TIFFWriteScanline(t, row.data(), static_cast<uint32_t>(y), 0) < 0) {
-            *error = "libtiff cannot write it: " + tLastTiffMessage;
+            *error = WriteFailure(errno);
             return false;
         }
     }
+    errno = 0;
     if (!TIFFWriteDirectory(t)) {
-        *error = "libtiff cannot finish it: " + tLastTiffMessage;
+        *error = WriteFailure(errno);
         return false;
     }
     TIFF* raw = tiff.release();
+    errno = 0;
     TIFFClose(raw);
     if (!tLastTiffMessage.empty()) {
-        *error = "libtiff: " + tLastTiffMessage;
+        *error = WriteFailure(errno);
         return false;
     }
     return true;

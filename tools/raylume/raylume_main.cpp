@@ -11,6 +11,7 @@
 // not be read or is not supported; 4 an output could not be written; 5 not
 // enough memory; 6 memory ran out while effects were drawn, so the picture
 // misses some (nothing is written unless --accept-partial); 130 cancelled.
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -24,10 +25,12 @@
 #include <vector>
 
 #ifdef _WIN32
+#include <windows.h>
 #include <io.h>
 #define RAYLUME_ISATTY _isatty
 #define RAYLUME_FILENO _fileno
 #else
+#include <climits>
 #include <sys/stat.h>
 #include <unistd.h>
 #define RAYLUME_ISATTY isatty
@@ -45,6 +48,7 @@
 #include "support/run_result.h"
 #include "tools/raylume/catalogue.h"
 #include "tools/raylume/filter_raster.h"
+#include "tools/raylume/output_files.h"
 #include "tools/raylume/raster.h"
 
 namespace {
@@ -106,9 +110,11 @@ struct Settings {
 
 std::atomic<int> gCancelled{0};
 
+// Ctrl+C, a closed terminal, kill: the run stops and no temporary is left.
 void OnInterrupt(int) {
     gCancelled.store(1);
     CancelFilterRun();
+    RemoveTemporariesNow();
 }
 
 int NoMessageBox(OsWindow, const char* text, const char* caption, uint32_t) {
@@ -312,21 +318,35 @@ const char* ExtensionOf(RasterFileFormat format, int32_t colours) {
     }
 }
 
-// Checks before the long work that a file can be written at `path`: its
-// folder exists and takes a new file, and it is not a folder itself.
+// Checks before the long work that a file can be written at `path` (through
+// its symbolic links): its folder exists and takes a new file, it is not a
+// folder and not read-only.
 bool CanWrite(const std::string& path, const char* what) {
-    if (IsFolder(path)) return Refuse(std::string("cannot write the ") + what + " '" + path + "': it is a folder");
-    const std::string folder = FolderOf(path);
-    if (!IsFolder(folder))
-        return Refuse(std::string("cannot write the ") + what + " '" + path + "': the folder '" + folder +
-                      "' does not exist");
-    const std::string probe = path + ".raylume-probe-" + std::to_string(OsGetCurrentProcessId());
-    FILE* f = std::fopen(probe.c_str(), "wb");
-    if (!f)
-        return Refuse(std::string("cannot write the ") + what + " '" + path + "': " + std::strerror(errno));
-    std::fclose(f);
-    std::remove(probe.c_str());
+    std::string target, error;
+    if (!ResolveOutputTarget(path, &target, &error))
+        return Refuse(std::string("cannot write the ") + what + " '" + path + "': " + error);
     return true;
+}
+
+// The file a path names, for telling two names of one file apart: links
+// followed, the folder made absolute. A file that does not exist yet is named
+// by its folder's real path and its own name.
+std::string SameFileKey(const std::string& path) {
+    std::string target, error;
+    if (!ResolveOutputTarget(path, &target, &error)) target = path;
+#ifdef _WIN32
+    char full[4096];
+    if (GetFullPathNameA(target.c_str(), sizeof full, full, nullptr)) target = full;
+    for (char& c : target) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return target;
+#else
+    char real[4096];
+    if (realpath(target.c_str(), real)) return real;
+    const size_t slash = target.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash ? slash : 1);
+    if (realpath(folder.c_str(), real)) return std::string(real) + "/" + target.substr(slash + 1);
+    return target;
+#endif
 }
 
 std::string Lower(std::string text) {
@@ -569,7 +589,11 @@ bool ParseArguments(int argc, char** argv, Settings* s, int* exitCode) {
     }
     if (!s->folder.empty()) {
         s->inputs = positional;
-        if (!IsFolder(s->folder)) return Refuse("the output folder '" + s->folder + "' does not exist");
+        if (!IsFolder(s->folder)) {
+            // The same mistake as a missing folder in OUTPUT: an output problem.
+            *exitCode = EXIT_OUTPUT;
+            return Refuse("cannot write into '" + s->folder + "': the folder does not exist");
+        }
     } else if (s->list && positional.size() == 1) {
         s->inputs = positional;
     } else if (positional.size() == 2) {
@@ -660,6 +684,11 @@ int DecideOutput(const Settings& s, const std::string& input, Job* job) {
     return EXIT_DONE;
 }
 
+int Cancelled(const Job& job) {
+    std::fprintf(stderr, "raylume: cancelled; nothing was written for '%s'\n", job.input.c_str());
+    return EXIT_CANCELLED;
+}
+
 int RunJob(const Settings& s, const Job& job) {
     Raster raster;
     RasterFailure failure = RASTER_OK;
@@ -667,6 +696,17 @@ int RunJob(const Settings& s, const Job& job) {
     if (!ReadRaster(job.input, &raster, &failure, &error)) {
         Refuse("cannot read '" + job.input + "': " + error);
         return failure == RASTER_NO_MEMORY ? EXIT_MEMORY : EXIT_INPUT;
+    }
+    if (raster.format == RASTER_FORMAT_TIFF && raster.tiff.pages > 1 && !job.output.empty()) {
+        // One page is filtered and written; the file's others would be lost.
+        if (SameFileKey(job.output) == SameFileKey(job.input)) {
+            Refuse("'" + job.input + "' holds " + std::to_string(raster.tiff.pages) +
+                   " pages and only the first is filtered: writing over it would lose the others; "
+                   "write the result to another file");
+            return EXIT_OUTPUT;
+        }
+        std::fprintf(stderr, "raylume: warning: '%s' holds %d pages; only the first is filtered and written to '%s'\n",
+                     job.input.c_str(), raster.tiff.pages, job.output.c_str());
     }
     Bar bar;
     bar.on = !s.quiet && RAYLUME_ISATTY(RAYLUME_FILENO(stderr));
@@ -679,10 +719,7 @@ int RunJob(const Settings& s, const Job& job) {
     FilterOutcome outcome = FilterRaster(&raster, s.parameters, &progress, &choices);
     EndProgress(&bar);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    if (gCancelled.load() || outcome.result == RUN_CANCELLED) {
-        std::fprintf(stderr, "raylume: cancelled; nothing was written for '%s'\n", job.input.c_str());
-        return EXIT_CANCELLED;
-    }
+    if (gCancelled.load() || outcome.result == RUN_CANCELLED) return Cancelled(job);
     if (outcome.result == RUN_OUT_OF_MEMORY) {
         Refuse("not enough memory to filter '" + job.input + "': the engine's copy of the image takes " +
                std::to_string((outcome.bytesNeeded + (1 << 20) - 1) >> 20) +
@@ -713,25 +750,36 @@ int RunJob(const Settings& s, const Job& job) {
                      "black (NaN, -Inf) or white (+Inf) and are written back as they were\n",
                      job.input.c_str(), static_cast<unsigned long long>(outcome.nonFinite));
     if (s.list) {
-        char line[LIGHT_SOURCE_LINE_SIZE];
-        LightSourceTextCursor cursor;
-        bool first = true;
-        while (NextLightSourceTableLine(&LightSourceTable, first, &cursor, line)) {
-            std::fputs(line, stdout);
-            if (!first) std::fputc('\n', stdout);
-            first = false;
+        // The table dialog's lines, with the brightness as a fraction of full
+        // scale (0 to 1) rather than the dialog's hexadecimal unit fraction.
+        const LightSource* records = LightSourceRecords(&LightSourceTable);
+        std::printf("NumberOfLightSources = %u\n\n", LightSourceTable.count);
+        for (uint32_t i = 0; i < LightSourceTable.count; i++) {
+            const LightSource& r = records[i];
+            std::printf("LightSourceTable[%04u] x = %.2f, y = %.2f, Diam = %.2f, Bright = %.6f%s\n", i,
+                        r.x + r.xQuarter / 4.0, r.y + r.yQuarter / 4.0,
+                        2.0 * std::sqrt(static_cast<double>(r.radiusSquared)), r.brightness / 4294967294.0,
+                        r.state == LIGHT_SOURCE_HIDDEN ? " (D)" : "");
         }
     }
+    // Every output of the job is written beside its target first and put in
+    // place only when all of them are complete: both, or neither.
     const bool fits = raster.format == RASTER_FORMAT_FITS;
-    if (!job.csv.empty() && !WriteTextFile(job.csv, CatalogueCsv(outcome.catalogue, fits, raster.height), &error)) {
-        Refuse("cannot write the catalogue '" + job.csv + "': " + error);
-        return EXIT_OUTPUT;
-    }
+    std::vector<PendingOutput> outputs;
+    auto pendText = [&](const std::string& path, const std::string& text) {
+        outputs.emplace_back();
+        if (WriteTextPending(path, text, &outputs.back(), &error)) return true;
+        outputs.pop_back();
+        DiscardOutputs(&outputs);
+        if (gCancelled.load()) return false;
+        Refuse("cannot write the catalogue '" + path + "': " + error);
+        return false;
+    };
+    if (!job.csv.empty() && !pendText(job.csv, CatalogueCsv(outcome.catalogue, fits, raster.height)))
+        return gCancelled.load() ? Cancelled(job) : EXIT_OUTPUT;
     if (!job.json.empty() &&
-        !WriteTextFile(job.json, CatalogueJson(outcome.catalogue, fits, raster.width, raster.height, job.input), &error)) {
-        Refuse("cannot write the catalogue '" + job.json + "': " + error);
-        return EXIT_OUTPUT;
-    }
+        !pendText(job.json, CatalogueJson(outcome.catalogue, fits, raster.width, raster.height, job.input)))
+        return gCancelled.load() ? Cancelled(job) : EXIT_OUTPUT;
     if (!job.output.empty()) {
         int32_t depth = s.depth ? s.depth : raster.depth;
         if (!FormatHoldsDepth(job.format, depth)) {
@@ -765,13 +813,25 @@ int RunJob(const Settings& s, const Job& job) {
             raster.alpha = false;
         }
         if (gCancelled.load()) {
-            std::fprintf(stderr, "raylume: cancelled; nothing was written for '%s'\n", job.input.c_str());
-            return EXIT_CANCELLED;
+            DiscardOutputs(&outputs);
+            return Cancelled(job);
         }
-        if (!WriteRaster(job.output, raster, job.format, &error)) {
+        outputs.emplace_back();
+        if (!WriteRasterPending(job.output, raster, job.format, &outputs.back(), &error)) {
+            outputs.pop_back();
+            DiscardOutputs(&outputs);
+            if (gCancelled.load()) return Cancelled(job);
             Refuse("cannot write '" + job.output + "': " + error);
             return EXIT_OUTPUT;
         }
+    }
+    if (gCancelled.load()) {
+        DiscardOutputs(&outputs);
+        return Cancelled(job);
+    }
+    if (!CommitOutputs(&outputs, &error)) {
+        Refuse(error);
+        return EXIT_OUTPUT;
     }
     if (!s.quiet) {
         char extended[64] = "";
@@ -783,6 +843,36 @@ int RunJob(const Settings& s, const Job& job) {
     }
     (void)partial;  // accepted: said above, and the picture is written
     return EXIT_DONE;
+}
+
+// Two jobs that would write the same file, or one that would write over
+// another's input before it is read: refused before any work, naming both.
+bool RefuseClashes(const std::vector<Job>& jobs, const std::string& settings) {
+    struct Use {
+        std::string key, path;
+        size_t job;
+        const char* what;
+    };
+    std::vector<Use> writes;
+    for (size_t i = 0; i < jobs.size(); i++) {
+        if (!jobs[i].output.empty()) writes.push_back({SameFileKey(jobs[i].output), jobs[i].output, i, "image"});
+        if (!jobs[i].csv.empty()) writes.push_back({SameFileKey(jobs[i].csv), jobs[i].csv, i, "catalogue"});
+        if (!jobs[i].json.empty()) writes.push_back({SameFileKey(jobs[i].json), jobs[i].json, i, "catalogue"});
+    }
+    if (!settings.empty()) writes.push_back({SameFileKey(settings), settings, jobs.size(), "settings"});
+    auto inputOf = [&](size_t i) { return i < jobs.size() ? "'" + jobs[i].input + "'" : std::string("--save-settings"); };
+    for (size_t a = 0; a < writes.size(); a++)
+        for (size_t b = a + 1; b < writes.size(); b++)
+            if (writes[a].key == writes[b].key)
+                return Refuse("the " + std::string(writes[a].what) + " of " + inputOf(writes[a].job) + " and the " +
+                              writes[b].what + " of " + inputOf(writes[b].job) + " would both be written to '" +
+                              writes[b].path + "'; give the inputs different names or run them one at a time");
+    for (const Use& w : writes)
+        for (size_t i = 0; i < jobs.size(); i++)
+            if (i > w.job && w.job < jobs.size() && SameFileKey(jobs[i].input) == w.key)
+                return Refuse("the " + std::string(w.what) + " of '" + jobs[w.job].input + "' would be written over '" +
+                              jobs[i].input + "' before it is read; choose another output folder");
+    return true;
 }
 
 int Main(int argc, char** argv) {
@@ -798,9 +888,27 @@ int Main(int argc, char** argv) {
         jobs.push_back(job);
     }
     if (!settings.saveSettings.empty() && !CanWrite(settings.saveSettings, "settings")) return EXIT_OUTPUT;
+    if (!RefuseClashes(jobs, settings.saveSettings)) return EXIT_ARGUMENTS;
 
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
+#ifndef _WIN32
+    std::signal(SIGHUP, OnInterrupt);
+    std::signal(SIGQUIT, OnInterrupt);
+#endif
+    // What an earlier run killed outright (kill -9) left in the folders written now.
+    std::vector<std::string> folders;
+    for (const Job& job : jobs)
+        for (const std::string* path : {&job.output, &job.csv, &job.json})
+            if (!path->empty()) folders.push_back(FolderOf(SameFileKey(*path)));
+    std::sort(folders.begin(), folders.end());
+    folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+    for (const std::string& folder : folders) {
+        const int stale = RemoveStaleTemporaries(folder);
+        if (stale && !settings.quiet)
+            std::fprintf(stderr, "raylume: note: removed %d temporary file%s an interrupted run left in '%s'\n", stale,
+                         stale == 1 ? "" : "s", folder.c_str());
+    }
     int worst = EXIT_DONE;
     for (const Job& job : jobs) {
         int result = RunJob(settings, job);
@@ -811,8 +919,10 @@ int Main(int argc, char** argv) {
         uint8_t block[PARAMETER_BLOCK_SIZE] = {};
         FilterParameters record = settings.parameters;
         std::memcpy(block, &record, sizeof record);
+        errno = 0;
         if (!WriteParameterFile(block, settings.saveSettings)) {
-            Refuse("cannot write the settings '" + settings.saveSettings + "' (see the log for the reason)");
+            Refuse("cannot write the settings '" + settings.saveSettings + "': " +
+                   (errno ? std::string(std::strerror(errno)) : std::string("the file could not be completed")));
             if (worst == EXIT_DONE) worst = EXIT_OUTPUT;
         }
     }
