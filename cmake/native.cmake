@@ -114,5 +114,10 @@ if(GIMP2_FOUND AND NOT RAYLUME_FUZZ AND NOT RAYLUME_SANITIZE AND NOT RAYLUME_TSA
   target_link_libraries(rl_raster_check PRIVATE rlraster)
 endif()
 
+# The installed product (plain builds only: no sanitizer or fuzzing builds).
+if(NOT RAYLUME_FUZZ AND NOT RAYLUME_SANITIZE AND NOT RAYLUME_TSAN)
+  include(cmake/install.cmake)
+endif()
+
 # Which layer may include which: a cross-layer include fails the suite.
 add_test(NAME native_layering COMMAND bash ${CMAKE_SOURCE_DIR}/tests/layering_test.sh ${CMAKE_SOURCE_DIR})

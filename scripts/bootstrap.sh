@@ -12,7 +12,7 @@ PACKAGES=(
   liblcms2-dev libglew-dev libgtest-dev googletest libbenchmark-dev libtiff-dev libpng-dev libcfitsio-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth libgl1 libgl1-mesa-dri libosmesa6 libxcomposite1 x11-apps
-  libgimp2.0-dev gimp netpbm xdotool libtiff-tools
+  libgimp2.0-dev gimp netpbm xdotool libtiff-tools help2man
   clang libclang-rt-14-dev
   fp-utils  # chmcmd, which compiles the instruction manual (scripts/build_help.sh)
   nsis  # makensis, which builds the Windows installer (scripts/build_installer.sh)

@@ -11,6 +11,10 @@ bash scripts/bootstrap.sh
 JOBS="$(nproc)"
 cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/native -j "$JOBS"
+# The Linux product: raylume_<version>_amd64.deb (the tool, presets, manual
+# page, bash completion and the GIMP plug-in).
+(cd build/native && cpack -G DEB >/dev/null)
+echo "build: $(ls build/native/raylume_*_amd64.deb)"
 if [ "${1:-}" = "--sanitize" ]; then
   cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRAYLUME_SANITIZE=ON >/dev/null
   cmake --build build/asan -j "$JOBS"

@@ -10,6 +10,8 @@ status=0
 echo "== native tests"
 ctest --test-dir build/native --output-on-failure || status=1
 timeout 600 bash tests/gimp_test.sh build/native || status=1
+echo "== the Debian package: installed, used and removed"
+timeout 600 bash tests/package_test.sh build/native || status=1
 echo "== native tests under AddressSanitizer and UBSan"
 ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build/asan --output-on-failure || status=1
 echo "== native tests under ThreadSanitizer"

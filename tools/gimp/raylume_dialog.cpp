@@ -18,6 +18,7 @@
 
 #include "params/parameter_files.h"
 #include "params/user_data_folders.h"
+#include "tools/raylume/preset_folders.h"
 #include "support/os.h"
 #include "support/run_result.h"
 #include "tools/gimp/drawable_pixels.h"
@@ -203,10 +204,11 @@ std::vector<PresetFile> FindPresetFiles() {
         self[length] = 0;
         std::string folder(self);
         folder = folder.substr(0, folder.find_last_of('/'));
-        // Installed: presets/ beside the program; in a build folder: the project's.
-        for (const char* relative : {"/presets", "/../presets", "/../../presets"})
-            if (OsFolderExists(folder + relative)) {
-                folders.push_back(folder + relative);
+        // Beside the program (the user's plug-in folder, a build folder), else
+        // the installed data folder.
+        for (const std::string& candidate : PresetFolderCandidates(folder))
+            if (OsFolderExists(candidate)) {
+                folders.push_back(candidate);
                 break;
             }
     }

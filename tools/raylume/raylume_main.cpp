@@ -49,6 +49,7 @@
 #include "tools/raylume/catalogue.h"
 #include "tools/raylume/filter_raster.h"
 #include "tools/raylume/output_files.h"
+#include "tools/raylume/preset_folders.h"
 #include "tools/raylume/raster.h"
 
 namespace {
@@ -380,7 +381,7 @@ bool FindPreset(const std::string& name, const std::string& argv0, std::string* 
         return true;
     }
     const std::string program = ProgramFolder(argv0);
-    std::vector<std::string> folders = {program + "/presets", program + "/../presets", program + "/../../presets"};
+    std::vector<std::string> folders = PresetFolderCandidates(program);
     const std::string saved = ParameterFilePath(name);
     if (!saved.empty()) folders.push_back(FolderOf(saved));
     std::string known;
