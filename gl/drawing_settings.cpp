@@ -381,7 +381,16 @@ bool ConfigureOpenGLInstallation(const char* productVersion) {
         DebugEvent(__LINE__, TRACE_MESSAGE).Report("DestroyHiddenOpenGLContext()");
         DestroyHiddenOpenGLContext(&context);
     } else {
-        ReportUnexpected(__LINE__, "InstallConfiguration() - Failed to create analysis context.");
+        // No context here (a silent install without a display, a remote
+        // session): a setting the user chose stays, else none is stored and
+        // the plug-in chooses from the card the first time its preview starts.
+        // The version is stored all the same: the installation is complete.
+        DebugEvent(__LINE__, TRACE_MESSAGE)
+            .Report("InstallConfiguration() - No OpenGL context could be made on this display; the OpenGL setting "
+                    "is left for the plug-in to choose when its preview first starts.");
+        if (settings.optimizationSetting > OPTIMIZE_NONE) settings.optimizationSetting = OPTIMIZE_NOT_DETERMINED;
+        ok = WriteOpenGLRegistryData(&settings);
+        if (!ok) ReportUnexpected(__LINE__, "InstallConfiguration() - Failed to write OpenGL settings to registery.");
     }
     ReportBufferUsage();
     return ok;

@@ -63,6 +63,7 @@ GlewDescriptor* FindDescriptor(HGLRC context) {
 
 const OpenGLCapabilities* gCapabilityOverride = nullptr;
 bool gHideHardwareFormats = false;
+bool gHiddenWindowRefused = false;
 
 OpenGLCapabilities ReadCapabilities() {
     OpenGLCapabilities caps;
@@ -189,6 +190,7 @@ const OpenGLCapabilities* CurrentOpenGLCapabilities() {
 
 void SetCapabilityOverrideForTesting(const OpenGLCapabilities* override) { gCapabilityOverride = override; }
 void SetHardwarePixelFormatsHiddenForTesting(bool hidden) { gHideHardwareFormats = hidden; }
+void SetHiddenWindowRefusedForTesting(bool refused) { gHiddenWindowRefused = refused; }
 
 // ---------------------------------------------------------------------------
 // Pixel formats and contexts
@@ -464,6 +466,7 @@ HINSTANCE ModuleInstance() {
 }  // namespace
 
 HWND CreateHiddenWindow() {
+    if (gHiddenWindowRefused) return nullptr;  // as on a machine without a display
     HINSTANCE instance = ModuleInstance();
     if (gHiddenWindowCount == 0) {
         WNDCLASSEXA wc = {};

@@ -80,4 +80,6 @@ GPUIdentity ParseDisplayDeviceId(const char* deviceId, bool remote);
 // Test hooks: hide the hardware formats (a machine without acceleration), and
 // the vendor/renderer strings the next CreateGLEWContext records.
 void SetHardwarePixelFormatsHiddenForTesting(bool hidden);
+// No window can be made, as without a display.
+void SetHiddenWindowRefusedForTesting(bool refused);
 void SetCapabilityOverrideForTesting(const OpenGLCapabilities* override);

@@ -9,6 +9,11 @@
 ;   /PLUGINDIR=FOLDER   also copy the plug-in into FOLDER (the plug-in folder of
 ;                       any Photoshop-compatible host); quote a FOLDER with spaces
 ;   /NOHOSTS            do not copy into the Photoshop plug-in folders found
+;   /TOOL               also install the command-line tool raylume.exe and put
+;                       the product folder on the system PATH
+; Exit code: 0 when every step was done; 2 when a step failed (a plug-in folder
+; that could not be made or written, the installation entry's settings not
+; stored): the log and the details name it.
 ; Uninstaller:
 ;   /REMOVEUSERDATA     also remove the current user's settings, saved parameter
 ;                       sets and logs, and the product's registry preferences
@@ -35,6 +40,9 @@ ManifestDPIAware true
 !include TextFunc.nsh
 !include x64.nsh
 !include Sections.nsh
+!include StrFunc.nsh
+${StrStr}
+${UnStrRep}
 
 !define PRODUCT "Raylume Pro 2"
 !define PUBLISHER "Corvane Software"
@@ -51,6 +59,11 @@ ManifestDPIAware true
 !define USER_FOLDER "Corvane\RaylumePro2"
 ; The host folders this installation copied the plug-in into, one a line.
 !define COPIES_LIST "PluginCopies.txt"
+; The plug-in folders this installation made (removed again when empty).
+!define CREATED_LIST "PluginFoldersMade.txt"
+; What failed in the last installation, a line a step (a silent install shows nothing).
+!define SETUP_LOG "Setup.log"
+!define ENVIRONMENT_KEY "SYSTEM\CurrentControlSet\Control\Session Manager\Environment"
 !define STARTMENU_FOLDER "${PRODUCT}"
 !define OPTIONS_LINK "${PRODUCT} Options.lnk"
 !define MANUAL_LINK "${PRODUCT} Manual.lnk"
@@ -75,6 +88,7 @@ VIAddVersionKey "LegalCopyright" "${PUBLISHER}"
 
 Var PluginDir       ; the extra plug-in folder (/PLUGINDIR= or the page)
 Var RemoveUserData  ; uninstaller: 1 with /REMOVEUSERDATA
+Var Failures        ; steps that failed: the exit code is 2 when any did
 
 !define MUI_ABORTWARNING
 !define MUI_COMPONENTSPAGE_SMALLDESC
@@ -97,6 +111,15 @@ Var RemoveUserData  ; uninstaller: 1 with /REMOVEUSERDATA
 ; ---------------------------------------------------------------------------
 ; Helpers
 ; ---------------------------------------------------------------------------
+
+; A step that failed: said in the details (and so in the log) and counted.
+!macro StepFailed TEXT
+  DetailPrint "FAILED: ${TEXT}"
+  IntOp $Failures $Failures + 1
+  Push "${SETUP_LOG}"
+  Push "FAILED: ${TEXT}"
+  Call AppendLine
+!macroend
 
 ; Adds a folder to the list of plug-in copies unless it is there already
 ; (an upgrade keeps the copies of the installation before).
@@ -141,7 +164,7 @@ Function CopyPluginTo
     CopyFiles /SILENT "$INSTDIR\${PLUGIN}" "$0"
     ${If} ${Errors}
     ${OrIfNot} ${FileExists} "$0\${PLUGIN}"
-      DetailPrint "Could not copy ${PLUGIN} into $0"
+      !insertmacro StepFailed "could not copy ${PLUGIN} into $0"
     ${Else}
       DetailPrint "Copied ${PLUGIN} into $0"
       Push $0
@@ -213,6 +236,21 @@ FunctionEnd
   ${EndIf}
 !macroend
 
+; Adds a line to a list file in the installation folder.
+Function AppendLine
+  Exch $0  ; the line
+  Exch
+  Exch $1  ; the list file
+  Push $2
+  FileOpen $2 "$INSTDIR\$1" a
+  FileSeek $2 0 END
+  FileWrite $2 "$0$\r$\n"
+  FileClose $2
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
 ; ---------------------------------------------------------------------------
 ; Sections
 ; ---------------------------------------------------------------------------
@@ -223,6 +261,7 @@ Section "${PRODUCT}" SecMain
   Call MoveOldInstallation
 
   SetOutPath "$INSTDIR"
+  Delete "$INSTDIR\${SETUP_LOG}"
   File "${BUILD_DIR}/${PLUGIN}"
   Call RefreshCopies
   SetOutPath "$INSTDIR\Presets"
@@ -246,10 +285,37 @@ Section "${PRODUCT}" SecMain
 
   ; Characterise OpenGL on this machine and store the product version. It
   ; keeps a setting the user chose in the Options dialog.
+  ; rundll32's exit code says nothing of the entry's own result: the stored
+  ; version does. Without a display the entry leaves the OpenGL setting for
+  ; the plug-in to choose at its first preview, and says so in its log.
   DetailPrint "Configuring OpenGL for ${PRODUCT}"
   ExecWait '"$SYSDIR\rundll32.exe" "$INSTDIR\${PLUGIN}",InstallConfiguration ${VERSION}' $0
-  ${If} $0 != 0
-    DetailPrint "The OpenGL configuration returned $0"
+  ReadRegStr $1 HKLM "${PRODUCT_KEY}\OpenGLSettings" "InstalledProductVersion"
+  ${If} $1 != "${VERSION}"
+    !insertmacro StepFailed "the OpenGL configuration stored no settings (rundll32 returned $0); the plug-in chooses them when its preview first starts"
+  ${Else}
+    ReadRegDWORD $1 HKLM "${PRODUCT_KEY}\OpenGLSettings" "OpenGLOptimizationSetting"
+    ${If} $1 == 0
+      DetailPrint "OpenGL could not be tried here (no display?): the plug-in chooses its setting when its preview first starts"
+    ${EndIf}
+  ${EndIf}
+SectionEnd
+
+Section /o "Command-line tool (raylume.exe)" SecTool
+  SetOutPath "$INSTDIR"
+  File "${BUILD_DIR}/raylume.exe"
+  ; The product folder on the system PATH, once.
+  ReadRegStr $0 HKLM "${ENVIRONMENT_KEY}" "Path"
+  ${StrStr} $1 ";$0;" ";$INSTDIR;"
+  ${If} $1 == ""
+    ${If} $0 == ""
+      StrCpy $0 "$INSTDIR"
+    ${Else}
+      StrCpy $0 "$0;$INSTDIR"
+    ${EndIf}
+    WriteRegExpandStr HKLM "${ENVIRONMENT_KEY}" "Path" "$0"
+    SendMessage ${HWND_BROADCAST} ${WM_WININICHANGE} 0 "STR:Environment" /TIMEOUT=2000
+    DetailPrint "Added $INSTDIR to the system PATH"
   ${EndIf}
 SectionEnd
 
@@ -283,7 +349,18 @@ SectionEnd
 Section /o "Copy into another plug-in folder" SecPluginDir
   ${If} $PluginDir != ""
     !insertmacro TrimBackslash $PluginDir
-    CreateDirectory "$PluginDir"
+    ${IfNot} ${FileExists} "$PluginDir\*.*"
+      ClearErrors
+      CreateDirectory "$PluginDir"
+      ${If} ${Errors}
+      ${OrIfNot} ${FileExists} "$PluginDir\*.*"
+        !insertmacro StepFailed "could not make the plug-in folder $PluginDir"
+        Return
+      ${EndIf}
+      Push "${CREATED_LIST}"
+      Push "$PluginDir"
+      Call AppendLine
+    ${EndIf}
     Push "$PluginDir"
     Call CopyPluginTo
   ${EndIf}
@@ -295,11 +372,20 @@ Section "-Size"
   WriteRegDWORD HKLM "${UNINST_KEY}" "EstimatedSize" "$0"
 SectionEnd
 
+; Last: a failed step makes the exit code 2, for the administrator's script.
+Section "-Outcome"
+  ${If} $Failures > 0
+    DetailPrint "$Failures step(s) failed: see the lines marked FAILED (also in $INSTDIR\${SETUP_LOG})"
+    SetErrorLevel 2
+  ${EndIf}
+SectionEnd
+
 !insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
   !insertmacro MUI_DESCRIPTION_TEXT ${SecMain} "The plug-in, its manual and the presets."
   !insertmacro MUI_DESCRIPTION_TEXT ${SecShortcuts} "The Options shortcut and the manual in the Start menu."
   !insertmacro MUI_DESCRIPTION_TEXT ${SecHosts} "Copies the plug-in into the Plug-ins folder of every Photoshop installed."
   !insertmacro MUI_DESCRIPTION_TEXT ${SecPluginDir} "Copies the plug-in into a folder you choose (another image editor)."
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecTool} "The command-line tool raylume.exe, for batch work, on the system PATH."
 !insertmacro MUI_FUNCTION_DESCRIPTION_END
 
 Function SkipPluginDirPage
@@ -327,6 +413,12 @@ Function .onInit
   ${IfNot} ${Errors}
     !insertmacro UnselectSection ${SecHosts}
   ${EndIf}
+  ClearErrors
+  ${GetOptions} $0 "/TOOL" $1
+  ${IfNot} ${Errors}
+    !insertmacro SelectSection ${SecTool}
+  ${EndIf}
+  StrCpy $Failures 0
 FunctionEnd
 
 ; ---------------------------------------------------------------------------
@@ -368,6 +460,34 @@ Section "Uninstall"
     FileClose $1
   ${EndIf}
   Delete "$INSTDIR\${COPIES_LIST}"
+  ; The plug-in folders the installation made, when nothing else is in them.
+  ClearErrors
+  FileOpen $1 "$INSTDIR\${CREATED_LIST}" r
+  ${IfNot} ${Errors}
+    ${Do}
+      ClearErrors
+      FileRead $1 $2
+      ${If} ${Errors}
+        ${Break}
+      ${EndIf}
+      ${un.TrimNewLines} $2 $2
+      ${If} $2 != ""
+        RMDir "$2"
+      ${EndIf}
+    ${Loop}
+    FileClose $1
+  ${EndIf}
+  Delete "$INSTDIR\${CREATED_LIST}"
+  Delete "$INSTDIR\${SETUP_LOG}"
+  ; The command-line tool and its PATH entry.
+  Delete "$INSTDIR\raylume.exe"
+  ReadRegStr $0 HKLM "${ENVIRONMENT_KEY}" "Path"
+  ${UnStrRep} $1 ";$0;" ";$INSTDIR;" ";"
+  ${If} $1 != ";$0;"
+    StrCpy $1 $1 -1 1  ; the separators added around it
+    WriteRegExpandStr HKLM "${ENVIRONMENT_KEY}" "Path" "$1"
+    SendMessage ${HWND_BROADCAST} ${WM_WININICHANGE} 0 "STR:Environment" /TIMEOUT=2000
+  ${EndIf}
 
   Delete "$SMPROGRAMS\${STARTMENU_FOLDER}\${OPTIONS_LINK}"
   Delete "$SMPROGRAMS\${STARTMENU_FOLDER}\${MANUAL_LINK}"

@@ -24,7 +24,7 @@ if ! [[ "$VERSION" =~ ^[0-9]+\.[0-9]+\.[0-9]+\.[0-9]+$ ]]; then
   echo "installer: no four-part version (got '$VERSION'): configure $BUILD_DIR with CMake or pass one" >&2
   exit 1
 fi
-for f in RaylumePro2.8bf RaylumePro2.chm; do
+for f in RaylumePro2.8bf RaylumePro2.chm raylume.exe; do
   if [ ! -f "$BUILD_DIR/$f" ]; then
     echo "installer: $BUILD_DIR/$f is missing (scripts/build.sh builds it)" >&2
     exit 1

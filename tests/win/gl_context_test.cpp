@@ -264,6 +264,22 @@ TEST(OpenGLRegistrySettings, RoundTripAndInstallation) {
     EXPECT_EQ(back.optimizationSetting, OPTIMIZE_FOR_QUALITY);
     EXPECT_EQ(CountGLEWContexts(), 0);
 
+    // Without a display: the installation is still complete (the version
+    // stored), a chosen setting stays, none is chosen in its place.
+    SetHiddenWindowRefusedForTesting(true);
+    EXPECT_TRUE(ConfigureOpenGLInstallation("2.0.2.5"));
+    ASSERT_TRUE(ReadOpenGLRegistryData(&back, false));
+    EXPECT_EQ(back.installedProductVersion, "2.0.2.5");
+    EXPECT_EQ(back.optimizationSetting, OPTIMIZE_FOR_QUALITY);
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, kTestKey, "OpenGLOptimizationSetting");
+    EXPECT_TRUE(ConfigureOpenGLInstallation("2.0.2.6"));
+    ASSERT_TRUE(ReadOpenGLRegistryData(&back, false));
+    EXPECT_EQ(back.optimizationSetting, OPTIMIZE_NOT_DETERMINED) << "left for the preview to choose";
+    EXPECT_EQ(back.installedProductVersion, "2.0.2.6");
+    SetHiddenWindowRefusedForTesting(false);
+    back.optimizationSetting = OPTIMIZE_FOR_QUALITY;
+    ASSERT_TRUE(WriteOpenGLRegistryData(&back));
+
     // The Options dialog's choice by a user who may not write the machine's
     // key: kept for that user and read before the machine's setting, which
     // the installer goes on keeping as it was.

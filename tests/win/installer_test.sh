@@ -204,6 +204,10 @@ expect_gone "$PS_PLUGINS/RaylumePro2.8bf"
 [ -d "$PS_PLUGINS" ] || fail "the uninstaller removed Photoshop's plug-in folder"
 expect_gone "$HOST1/RaylumePro2.8bf"
 expect_gone "$HOST2/RaylumePro2.8bf"
+# The plug-in folders the installations made go too; the folders above them stay.
+expect_gone "$HOST1"
+expect_gone "$HOST2"
+[ -d "$C/Other Editor" ] || fail "the uninstaller removed a folder it did not make"
 expect_gone "$COMMON/Raylume Pro 2.chm"
 expect_gone "$MENU"
 reg_key_exists "$UNINST_KEY" && fail "the uninstall entry is still there"
@@ -212,6 +216,22 @@ expect_same "$TMP/LastUsed.rlp" "$USER_DATA/Settings/LastUsed.rlp"
 ls "$USER_DATA/Logs/"*.log >/dev/null 2>&1 || fail "the uninstaller removed the user's logs"
 expect_value "$OPENGL_KEY" OpenGLOptimizationSetting 0x3
 expect_value "$UPDATES_KEY" UpdateIntervalInDays 0x1e
+
+step "4b. a step that fails: a plug-in folder on a drive that does not exist; the command-line tool"
+run_line install-baddrive "C:\\rltest\\setup.exe /S /NOHOSTS /TOOL /PLUGINDIR=\"Q:\\No Drive\\Plug-ins\" /D=$DIR_WIN"
+rc=$?
+[ "$rc" = 2 ] || fail "a silent install whose plug-in folder cannot be made exits $rc, not 2"
+grep -q 'FAILED: could not make the plug-in folder Q:\\No Drive\\Plug-ins' "$DIR/Setup.log" 2>/dev/null ||
+  fail "the failed step is not in Setup.log: $(cat "$DIR/Setup.log" 2>/dev/null)"
+expect_same "$BUILD_DIR/raylume.exe" "$DIR/raylume.exe"
+path="$(reg_value 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' Path)"
+case ";$path;" in *";$DIR_WIN;"*) ;; *) fail "the product folder is not on the PATH: $path" ;; esac
+w "$DIR_WIN\\raylume.exe" --version 2>/dev/null | grep -q "^raylume $VERSION" || fail "the installed raylume.exe does not run"
+run_line uninstall-tool "\"$DIR_WIN\\Uninstall.exe\" /S" || fail "the uninstaller exited with $?"
+settle
+expect_gone "$DIR"
+path="$(reg_value 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' Path)"
+case ";$path;" in *";$DIR_WIN;"*) fail "the uninstaller left the product folder on the PATH: $path" ;; esac
 
 step "5. default folder, a move to another folder, uninstall with /REMOVEUSERDATA"
 DEFAULT="$C/Program Files/Corvane Software/Raylume Pro 2"

@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -268,8 +269,10 @@ bool ParseDigits(const char*& text, long* value) {
 }
 
 // WIDTHxHEIGHT, each side `minimum`..`maximum`, at most `maximumPixels` in all.
-bool ParseSize(const char* text, int32* width, int32* height, int32 minimum, long maximum = 30000,
-               long long maximumPixels = 1ll << 28) {
+// The default range is the plug-in's own: its property list takes documents up
+// to 32767 pixels a side.
+bool ParseSize(const char* text, int32* width, int32* height, int32 minimum, long maximum = 32767,
+               long long maximumPixels = 32767ll * 32767ll) {
     long w = 0, h = 0;
     if (!ParseDigits(text, &w) || *text++ != 'x' || !ParseDigits(text, &h) || *text) return false;
     if (w < minimum || h < minimum || w > maximum || h > maximum || static_cast<long long>(w) * h > maximumPixels)
@@ -306,7 +309,7 @@ bool ParseRunOptions(int argc, char** argv, RunOptions& run, HostOptions& option
             i++;
         } else if (option == "--size") {
             if (!ParseSize(value, &run.width, &run.height, 1))
-                return bad("takes WIDTHxHEIGHT, each side 1 to 30000 and at most 268435456 pixels");
+                return bad("takes WIDTHxHEIGHT, each side 1 to 32767 (the plug-in's largest document)");
             i++;
         } else if (option == "--tile") {
             int32 w, h;
@@ -576,7 +579,15 @@ int main(int argc, char** argv) {
     int result = 0;
     if (scenario == "info") result = RunInfo(plugin);
     if (scenario == "about") result = RunAbout(plugin, argc - 3, argv + 3);
-    if (scenario == "run") result = RunFilter(plugin, argc - 3, argv + 3);
+    if (scenario == "run") {
+        try {
+            result = RunFilter(plugin, argc - 3, argv + 3);
+        } catch (const std::bad_alloc&) {
+            // A document as large as the plug-in takes may not fit in this machine's memory.
+            std::printf("error: not enough memory for the document\n");
+            result = 7;
+        }
+    }
     FreeLibrary(plugin.module);
     return result;
 }
