@@ -379,3 +379,146 @@ TEST_F(RasterFiles, ALinearImageGetsItsEffectsInItsOwnColourSpace) {
 }
 
 }  // namespace
+
+namespace {
+
+// The bytes of HDU `n` (1-based) of a FITS file, header and data.
+std::vector<uint8_t> HduBytes(const std::string& path, int n) {
+    fitsfile* f = nullptr;
+    int status = 0, type = 0;
+    LONGLONG start = 0, data = 0, end = 0;
+    fits_open_diskfile(&f, path.c_str(), READONLY, &status);
+    fits_movabs_hdu(f, n, &type, &status);
+    fits_get_hduaddrll(f, &start, &data, &end, &status);
+    fits_close_file(f, &status);
+    if (status) return {};
+    std::vector<uint8_t> bytes(static_cast<size_t>(end - start));
+    FILE* file = std::fopen(path.c_str(), "rb");
+    std::fseek(file, static_cast<long>(start), SEEK_SET);
+    const size_t got = std::fread(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+    bytes.resize(got);
+    return bytes;
+}
+
+}  // namespace
+
+// A telescope's layout: an empty primary HDU, the image in an extension, a
+// table after it. The image is found (or chosen by number or name), and a
+// FITS output keeps every other HDU byte for byte. A damaged keyword is told
+// when the file is read.
+TEST_F(RasterFiles, FitsImagesInExtensionsAndTheOtherHdusKept) {
+    const std::string path = Scratch("mef.fits");
+    std::remove(path.c_str());
+    fitsfile* f = nullptr;
+    int status = 0;
+    fits_create_diskfile(&f, path.c_str(), &status);
+    fits_create_img(f, SHORT_IMG, 0, nullptr, &status);
+    fits_write_key_str(f, "TELESCOP", "Test", "an empty primary HDU", &status);
+    long naxes[2] = {40, 30};
+    fits_create_img(f, FLOAT_IMG, 2, naxes, &status);
+    fits_write_key_str(f, "EXTNAME", "SCI", nullptr, &status);
+    fits_write_key_str(f, "OBSERVER", "Someone", nullptr, &status);
+    std::vector<float> pixels(40 * 30, 12.0f);
+    pixels[15 * 40 + 20] = 900.0f;
+    fits_write_img(f, TFLOAT, 1, static_cast<LONGLONG>(pixels.size()), pixels.data(), &status);
+    char* names[] = {const_cast<char*>("FLUX")};
+    char* forms[] = {const_cast<char*>("1E")};
+    fits_create_tbl(f, BINARY_TBL, 2, 1, names, forms, nullptr, "CAT", &status);
+    float flux[2] = {1.5f, 2.5f};
+    fits_write_col(f, TFLOAT, 1, 1, 1, 2, flux, &status);
+    fits_close_file(f, &status);
+    ASSERT_EQ(status, 0);
+
+    Raster read;
+    RasterFailure failure = RASTER_OK;
+    std::string error;
+    ASSERT_TRUE(ReadRaster(path, &read, &failure, &error)) << error;
+    EXPECT_EQ(read.width, 40);
+    EXPECT_EQ(read.fits.hdu, 2);
+    EXPECT_EQ(read.fits.hduCount, 3);
+    for (const char* hdu : {"1", "SCI", "sci"}) {
+        Raster chosen;
+        EXPECT_TRUE(ReadRaster(path, hdu, &chosen, &failure, &error)) << hdu << ": " << error;
+        EXPECT_EQ(chosen.fits.hdu, 2) << hdu;
+    }
+    for (const char* hdu : {"0", "2", "7", "NOPE"}) {
+        Raster refused;
+        EXPECT_FALSE(ReadRaster(path, hdu, &refused, &failure, &error)) << hdu;
+        EXPECT_FALSE(error.empty());
+    }
+    // Written back with a changed pixel: the primary HDU and the table as they were.
+    float v = 0.5f;
+    std::memcpy(read.samples.data() + 4 * 3, &v, 4);
+    read.fits.SetRaw(3, 450.0);
+    const std::string out = Scratch("mef-out.fits");
+    ASSERT_TRUE(WriteRaster(out, read, RASTER_FORMAT_FITS, &error)) << error;
+    EXPECT_EQ(HduBytes(out, 1), HduBytes(path, 1));
+    EXPECT_EQ(HduBytes(out, 3), HduBytes(path, 3));
+    EXPECT_FALSE(HduBytes(out, 3).empty());
+    Raster back;
+    ASSERT_TRUE(ReadRaster(out, &back, &failure, &error)) << error;
+    EXPECT_EQ(back.fits.hdu, 2);
+    EXPECT_EQ(back.fits.Raw(3), 450.0);
+    EXPECT_EQ(back.fits.Raw(static_cast<size_t>((29 - 15) * 40 + 20)), 900.0) << "the rest as it was";
+
+    // A card with a byte FITS does not allow (a degree sign in Latin-1): refused
+    // while reading, naming it, not after the run when it cannot be written back.
+    std::vector<uint8_t> bytes = HduBytes(path, 2);
+    const std::string header(bytes.begin(), bytes.end());
+    const size_t at = header.find("OBSERVER= 'Someone");
+    ASSERT_NE(at, std::string::npos);
+    const size_t offset = HduBytes(path, 1).size() + at;
+    FILE* file = std::fopen(path.c_str(), "r+b");
+    std::fseek(file, static_cast<long>(offset + 10), SEEK_SET);
+    std::fputs("'Someone at 12\xB0 N'", file);
+    std::fclose(file);
+    Raster damaged;
+    EXPECT_FALSE(ReadRaster(path, &damaged, &failure, &error));
+    EXPECT_EQ(failure, RASTER_UNREADABLE);
+    EXPECT_NE(error.find("OBSERVER"), std::string::npos) << error;
+}
+
+// A float TIFF in counts (an instrument's units, far above 1) is scaled as
+// FITS is: stars are found, and the file comes back in its own units, every
+// sample no effect reached bit for bit.
+TEST_F(RasterFiles, FloatTiffInCountsIsScaledAndKeepsItsUnits) {
+    Raster field = Field(160, 120, 3, false, 32, 41, 10);
+    const size_t count = static_cast<size_t>(field.width) * field.height * 3;
+    for (size_t i = 0; i < count; i++) {
+        float v;
+        std::memcpy(&v, field.samples.data() + 4 * i, 4);
+        // The field's odd samples (over-range, non-finite) become sky here.
+        if (!std::isfinite(v) || v > 2.0f || v < 0.0f) v = 0.03f;
+        v = v * 52000.0f + 800.0f;
+        std::memcpy(field.samples.data() + 4 * i, &v, 4);
+    }
+    field.format = RASTER_FORMAT_TIFF;
+    std::string error;
+    const std::string path = Scratch("counts.tif"), out = Scratch("counts-out.tif");
+    ASSERT_TRUE(WriteRaster(path, field, RASTER_FORMAT_TIFF, &error)) << error;
+    Raster read;
+    RasterFailure failure = RASTER_OK;
+    ASSERT_TRUE(ReadRaster(path, &read, &failure, &error)) << error;
+    EXPECT_TRUE(read.fits.scaled);
+    EXPECT_GT(read.fits.fullScale, 1000.0);
+    FilterOutcome outcome = FilterRaster(&read, FACTORY_PARAMETERS, nullptr);
+    ASSERT_EQ(outcome.result, 0);
+    EXPECT_GE(outcome.catalogue.size(), 5u) << "the stars are found";
+    ASSERT_TRUE(WriteRaster(out, read, RASTER_FORMAT_TIFF, &error)) << error;
+    Raster back;
+    ASSERT_TRUE(ReadRaster(out, &back, &failure, &error)) << error;
+    size_t same = 0, brighter = 0, darker = 0;
+    for (size_t i = 0; i < count; i++) {
+        float a, b;
+        std::memcpy(&a, field.samples.data() + 4 * i, 4);
+        std::memcpy(&b, back.fits.raw.data() + 4 * i, 4);
+        if (!std::isfinite(a)) continue;
+        if (std::memcmp(&a, &b, 4) == 0) same++;
+        else if (b > a) brighter++;
+        else darker++;
+    }
+    EXPECT_GT(brighter, 100u) << "effects were drawn, in counts";
+    EXPECT_EQ(darker, 0u);
+    EXPECT_GT(same, count / 4) << "untouched samples bit for bit";
+}

@@ -112,7 +112,8 @@ void RowsOut(const Image& image, Raster* raster, const std::vector<OddSample>& o
     const EngineLayout layout = LayoutOf(image, raster->colours);
     const int32_t channels = raster->Channels();
     FitsDetails& fits = raster->fits;
-    const bool raw = raster->format == RASTER_FORMAT_FITS && fits.scaled && !fits.raw.empty();
+    // FITS data with its scaling, and float TIFF data in counts: the file's own values.
+    const bool raw = fits.scaled && !fits.raw.empty();
     for (int32_t y = 0; y < raster->height; y++) {
         T* file = reinterpret_cast<T*>(raster->Row(y));
         const T* engine = reinterpret_cast<const T*>(PixelAddress(&image, 0, y));

@@ -76,6 +76,11 @@ struct FitsDetails {
     bool scaled = false;         // samples are floats: (raw × bscale + bzero) / fullScale
     double fullScale = 1;        // physical value shown as white
     std::vector<std::string> cards;  // header cards other than the structural ones
+    // The image's place in its file: HDU `hdu` (1 = primary) of `hduCount`.
+    // Written back as FITS, the file's other HDUs are copied from `source`
+    // as they were.
+    int32_t hdu = 1, hduCount = 1;
+    std::string source;
     // When `scaled`: the raw values as stored (native byte order, |bitpix| / 8
     // bytes each, raster order); what is written back.
     std::vector<uint8_t> raw;
@@ -159,6 +164,11 @@ bool FormatHoldsDepth(RasterFileFormat format, int32_t depth);
 // Reads a file; its content decides the format. False with the failure and
 // one sentence saying what is wrong.
 bool ReadRaster(const std::string& path, Raster* raster, RasterFailure* failure, std::string* error);
+// The same, choosing a FITS file's image by `hdu`: an extension number (0 the
+// primary HDU, 1 the first extension) or an extension's EXTNAME. Empty: the
+// first HDU that holds an image.
+bool ReadRaster(const std::string& path, const std::string& hdu, Raster* raster, RasterFailure* failure,
+                std::string* error);
 // Writes `raster` as `format` (its own format keeps every detail it read;
 // another format writes what that format can hold). The file is written to a
 // temporary file beside `path`, flushed and renamed over it, so a failure
@@ -169,6 +179,12 @@ bool WriteRaster(const std::string& path, const Raster& raster, RasterFileFormat
 struct PendingOutput;
 bool WriteRasterPending(const std::string& path, const Raster& raster, RasterFileFormat format,
                         PendingOutput* output, std::string* error);
+// Float samples in counts (values far above 1, 99 % of them above 1) are
+// scaled as FITS data is: the largest value becomes white, and the values as
+// the file holds them are kept in `fits.raw` for writing back (FitsDetails
+// then describes them: `scaled`, 32-bit float, full scale the largest value).
+// Data already in 0..1 is left as it is. False only when memory runs out.
+bool ScaleFloatCounts(Raster* raster, RasterFailure* failure, std::string* error);
 // Converts the samples to `depth` bits (8, 16 or 32): integers scale by
 // full range, floats clip to 0..1 on the way to integers.
 void ConvertRasterDepth(Raster* raster, int32_t depth);
@@ -179,7 +195,8 @@ bool ReadTiffRaster(const std::string& path, Raster* raster, RasterFailure* fail
 bool WriteTiffRaster(const std::string& path, const Raster& raster, std::string* error);
 bool ReadPngRaster(const std::string& path, Raster* raster, RasterFailure* failure, std::string* error);
 bool WritePngRaster(const std::string& path, const Raster& raster, std::string* error);
-bool ReadFitsRaster(const std::string& path, Raster* raster, RasterFailure* failure, std::string* error);
+bool ReadFitsRaster(const std::string& path, const std::string& hdu, Raster* raster, RasterFailure* failure,
+                    std::string* error);
 bool WriteFitsRaster(const std::string& path, const Raster& raster, std::string* error);
 bool ReadPnmRaster(const std::string& path, Raster* raster, RasterFailure* failure, std::string* error);
 bool WritePnmRaster(const std::string& path, const Raster& raster, RasterFileFormat format, std::string* error);

@@ -64,6 +64,54 @@ bool AllocateRaster(Raster* raster, RasterFailure* failure, std::string* error, 
     return true;
 }
 
+bool ScaleFloatCounts(Raster* raster, RasterFailure* failure, std::string* error) {
+    const size_t pixels = static_cast<size_t>(raster->width) * raster->height;
+    const int32_t channels = raster->Channels();
+    auto sample = [&](size_t pixel, int32_t c) {
+        float v;
+        std::memcpy(&v, raster->samples.data() + (pixel * channels + c) * 4, 4);
+        return v;
+    };
+    // As for FITS: data scaled to 0..1 (99 % of the values at or below 1)
+    // keeps 1 as white, whatever its hot pixels hold; data in counts takes its
+    // largest value as white.
+    std::vector<float> values;
+    const size_t step = pixels > 1000000 ? pixels / 1000000 : 1;
+    double largest = 0;
+    for (size_t i = 0; i < pixels; i++)
+        for (int32_t c = 0; c < raster->colours; c++) {
+            const float v = sample(i, c);
+            if (!std::isfinite(v)) continue;
+            if (v > largest) largest = v;
+            if (i % step == 0) values.push_back(v);
+        }
+    if (values.empty()) return true;
+    const size_t at = values.size() * 99 / 100;
+    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(at), values.end());
+    if (values[at] <= 1.0f) return true;
+    FitsDetails& d = raster->fits;
+    d.scaled = true;
+    d.bitpix = -32;
+    d.bscale = 1;
+    d.bzero = 0;
+    d.fullScale = largest;
+    try {
+        d.raw.resize(pixels * raster->colours * 4);
+    } catch (...) {
+        *failure = RASTER_NO_MEMORY;
+        *error = "not enough memory for the image's values in counts";
+        return false;
+    }
+    for (size_t i = 0; i < pixels; i++)
+        for (int32_t c = 0; c < raster->colours; c++) {
+            const float v = sample(i, c);
+            std::memcpy(d.raw.data() + (i * raster->colours + c) * 4, &v, 4);
+            const float scaled = d.SampleOf(v);
+            std::memcpy(raster->samples.data() + (i * channels + c) * 4, &scaled, 4);
+        }
+    return true;
+}
+
 RasterFileFormat FormatOfName(const std::string& path) {
     const size_t dot = path.find_last_of('.');
     const size_t slash = path.find_last_of("/\\");
@@ -114,6 +162,11 @@ bool FormatHoldsDepth(RasterFileFormat format, int32_t depth) {
 }
 
 bool ReadRaster(const std::string& path, Raster* raster, RasterFailure* failure, std::string* error) {
+    return ReadRaster(path, std::string(), raster, failure, error);
+}
+
+bool ReadRaster(const std::string& path, const std::string& hdu, Raster* raster, RasterFailure* failure,
+                std::string* error) {
     *failure = RASTER_UNREADABLE;
     if (OsFolderExists(path)) {
         *error = "it is a folder, not an image file";
@@ -131,7 +184,7 @@ bool ReadRaster(const std::string& path, Raster* raster, RasterFailure* failure,
     switch (FormatOfContent(head, got)) {
         case RASTER_FORMAT_TIFF: return ReadTiffRaster(path, raster, failure, error);
         case RASTER_FORMAT_PNG: return ReadPngRaster(path, raster, failure, error);
-        case RASTER_FORMAT_FITS: return ReadFitsRaster(path, raster, failure, error);
+        case RASTER_FORMAT_FITS: return ReadFitsRaster(path, hdu, raster, failure, error);
         case RASTER_FORMAT_PNM:
         case RASTER_FORMAT_PFM: return ReadPnmRaster(path, raster, failure, error);
         default:

@@ -1,4 +1,6 @@
-// FITS through cfitsio: the primary image, 2-D or a cube of 1 or 3 planes.
+// FITS through cfitsio: an image HDU (the first that holds an image, or the
+// one asked for), 2-D or a cube of 1 or 3 planes; written back with the
+// file's other HDUs copied as they were.
 // cfitsio's status is threaded through every call and checked once per step.
 // FITS rows count from the bottom: file row r (1-based) is raster row
 // height − r.
@@ -6,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -45,9 +48,76 @@ int RawType(int bitpix) {
 }
 
 bool Structural(const char* card) {
-    static const char* const kKeys[] = {"SIMPLE  ", "BITPIX  ", "NAXIS", "EXTEND  ", "END     ", "PCOUNT  ", "GCOUNT  "};
+    static const char* const kKeys[] = {"SIMPLE  ", "XTENSION", "BITPIX  ", "NAXIS", "EXTEND  ", "END     ",
+                                        "PCOUNT  ", "GCOUNT  "};
     for (const char* key : kKeys)
         if (std::strncmp(card, key, std::strlen(key)) == 0) return true;
+    return false;
+}
+
+// Moves to the HDU to read: the one `wanted` names (an extension number, 0
+// the primary, or an EXTNAME), else the first image HDU with two or more
+// axes. False with the reason.
+bool MoveToImage(fitsfile* file, const std::string& wanted, int* chosen, int* count, std::string* reason) {
+    int status = 0;
+    if (fits_get_num_hdus(file, count, &status)) {
+        *reason = "its structure is damaged: " + StatusText(status);
+        return false;
+    }
+    if (!wanted.empty()) {
+        char* end = nullptr;
+        const long number = std::strtol(wanted.c_str(), &end, 10);
+        if (end != wanted.c_str() && *end == 0) {
+            if (number < 0 || number >= *count) {
+                *reason = "it has no HDU " + wanted + " (it holds " + std::to_string(*count) + ": 0 to " +
+                          std::to_string(*count - 1) + ")";
+                return false;
+            }
+            *chosen = static_cast<int>(number) + 1;
+        } else {
+            if (fits_movnam_hdu(file, IMAGE_HDU, const_cast<char*>(wanted.c_str()), 0, &status)) {
+                *reason = "it has no image extension named '" + wanted + "'";
+                return false;
+            }
+            fits_get_hdu_num(file, chosen);
+        }
+        int type = 0;
+        if (fits_movabs_hdu(file, *chosen, &type, &status) || type != IMAGE_HDU) {
+            *reason = "its HDU " + wanted + " is a table, not an image";
+            return false;
+        }
+        return true;
+    }
+    for (int i = 1; i <= *count; i++) {
+        int type = 0, naxis = 0;
+        if (fits_movabs_hdu(file, i, &type, &status)) {
+            *reason = "its HDU " + std::to_string(i - 1) + " is damaged: " + StatusText(status);
+            return false;
+        }
+        if (type != IMAGE_HDU) continue;
+        if (fits_get_img_dim(file, &naxis, &status)) {
+            *reason = "the header of its HDU " + std::to_string(i - 1) + " is damaged: " + StatusText(status);
+            return false;
+        }
+        if (naxis >= 2) {
+            *chosen = i;
+            return true;
+        }
+    }
+    *reason = "none of its " + std::to_string(*count) + " HDUs holds an image of 2 or more axes";
+    return false;
+}
+
+// A card cfitsio would refuse to write back is reported now, while reading.
+bool CheckCard(const char* card, int index, std::string* reason) {
+    int status = 0;
+    char value[FLEN_VALUE] = {}, comment[FLEN_COMMENT] = {};
+    if (fits_test_record(const_cast<char*>(card), &status) == 0 &&
+        (std::strncmp(card, "COMMENT ", 8) == 0 || std::strncmp(card, "HISTORY ", 8) == 0 ||
+         std::strncmp(card, "        ", 8) == 0 || fits_parse_value(const_cast<char*>(card), value, comment, &status) == 0))
+        return true;
+    *reason = "its header card " + std::to_string(index) + " ('" + std::string(card, strnlen(card, 8)) +
+              "') is damaged: " + StatusText(status);
     return false;
 }
 
@@ -79,12 +149,20 @@ void FitsDetails::SetRaw(size_t i, double value) {
     }
 }
 
-bool ReadFitsRaster(const std::string& path, Raster* raster, RasterFailure* failure, std::string* error) {
+bool ReadFitsRaster(const std::string& path, const std::string& hdu, Raster* raster, RasterFailure* failure,
+                    std::string* error) {
     FitsCloser fits;
     int status = 0;
     // A leading '!' or a bracket would mean something to cfitsio: open the name as it is.
     if (fits_open_diskfile(&fits.file, path.c_str(), READONLY, &status))
         return Fail(failure, RASTER_UNREADABLE, error, "cfitsio cannot open it: " + StatusText(status));
+    int chosen = 1, hduCount = 1;
+    std::string reason;
+    if (!MoveToImage(fits.file, hdu, &chosen, &hduCount, &reason))
+        return Fail(failure, hdu.empty() ? RASTER_UNSUPPORTED : RASTER_UNREADABLE, error, reason);
+    raster->fits.hdu = chosen;
+    raster->fits.hduCount = hduCount;
+    raster->fits.source = path;
     int bitpix = 0, naxis = 0;
     long naxes[4] = {0, 0, 0, 0};
     if (fits_get_img_param(fits.file, 4, &bitpix, &naxis, naxes, &status))
@@ -105,9 +183,18 @@ bool ReadFitsRaster(const std::string& path, Raster* raster, RasterFailure* fail
     FitsDetails& d = raster->fits;
     d.bitpix = bitpix;
     int keyStatus = 0;
-    if (fits_read_key_dbl(fits.file, "BZERO", &d.bzero, nullptr, &keyStatus)) d.bzero = 0;
+    if (fits_read_key_dbl(fits.file, "BZERO", &d.bzero, nullptr, &keyStatus)) {
+        if (keyStatus != KEY_NO_EXIST)
+            return Fail(failure, RASTER_UNREADABLE, error, "its BZERO keyword is damaged: " + StatusText(keyStatus));
+        d.bzero = 0;
+    }
     keyStatus = 0;
-    if (fits_read_key_dbl(fits.file, "BSCALE", &d.bscale, nullptr, &keyStatus) || d.bscale == 0) d.bscale = 1;
+    if (fits_read_key_dbl(fits.file, "BSCALE", &d.bscale, nullptr, &keyStatus)) {
+        if (keyStatus != KEY_NO_EXIST)
+            return Fail(failure, RASTER_UNREADABLE, error, "its BSCALE keyword is damaged: " + StatusText(keyStatus));
+        d.bscale = 1;
+    }
+    if (d.bscale == 0) d.bscale = 1;
     const bool direct8 = bitpix == BYTE_IMG && d.bzero == 0 && d.bscale == 1;
     const bool direct16 = bitpix == SHORT_IMG && d.bzero == 32768 && d.bscale == 1;
     d.scaled = !direct8 && !direct16;
@@ -120,7 +207,9 @@ bool ReadFitsRaster(const std::string& path, Raster* raster, RasterFailure* fail
         char card[FLEN_CARD] = {};
         if (fits_read_record(fits.file, i, card, &status))
             return Fail(failure, RASTER_UNREADABLE, error, "its header is damaged: " + StatusText(status));
-        if (!Structural(card)) d.cards.push_back(card);
+        if (Structural(card)) continue;
+        if (!CheckCard(card, i, &reason)) return Fail(failure, RASTER_UNREADABLE, error, reason);
+        d.cards.push_back(card);
     }
     // FITS data is raw: a file holds at least its data (floats may be wider in memory than 8-bit raw).
     if (!AllocateRaster(raster, failure, error, FileSizeOf(path), 4)) return false;
@@ -204,6 +293,25 @@ bool WriteFitsRaster(const std::string& path, const Raster& raster, std::string*
     }
     const bool keepRaw = raster.format == RASTER_FORMAT_FITS && raster.fits.scaled && !raster.fits.raw.empty();
     const bool sameFormat = raster.format == RASTER_FORMAT_FITS;
+    // The file's other HDUs, before and after the image, copied as they were.
+    FitsCloser source;
+    const bool others = sameFormat && raster.fits.hduCount > 1 && !raster.fits.source.empty();
+    if (others && fits_open_diskfile(&source.file, raster.fits.source.c_str(), READONLY, &status)) {
+        *error = "cfitsio cannot open '" + raster.fits.source + "' again to copy its other HDUs: " + StatusText(status);
+        return false;
+    }
+    auto copyHdus = [&](int from, int to) {
+        for (int i = from; others && i <= to && !status; i++) {
+            int type = 0;
+            fits_movabs_hdu(source.file, i, &type, &status);
+            fits_copy_hdu(source.file, fits.file, 0, &status);
+        }
+    };
+    copyHdus(1, raster.fits.hdu - 1);
+    if (status) {
+        *error = "cfitsio cannot copy the HDUs before the image: " + StatusText(status);
+        return false;
+    }
     int bitpix = keepRaw ? raster.fits.bitpix : (raster.depth == 8 ? BYTE_IMG : raster.depth == 16 ? USHORT_IMG : FLOAT_IMG);
     long naxes[3] = {raster.width, raster.height, raster.colours};
     fits_create_img(fits.file, bitpix, raster.colours == 3 ? 3 : 2, naxes, &status);
@@ -246,6 +354,7 @@ bool WriteFitsRaster(const std::string& path, const Raster& raster, std::string*
             fits_write_pix(fits.file, type, first, static_cast<LONGLONG>(pixels), row.data(), &status);
         }
     }
+    copyHdus(raster.fits.hdu + 1, raster.fits.hduCount);
     fitsfile* file = fits.file;
     fits.file = nullptr;
     fits_close_file(file, &status);

@@ -181,6 +181,7 @@ bool ReadTiffRaster(const std::string& path, Raster* raster, RasterFailure* fail
             std::memcpy(raster->Row(static_cast<int32_t>(y)), strip.data(), static_cast<size_t>(want));
         }
     }
+    if (raster->depth == 32) return ScaleFloatCounts(raster, failure, error);
     return true;
 }
 
@@ -233,8 +234,18 @@ bool WriteTiffRaster(const std::string& path, const Raster& raster, std::string*
     if (!raster.icc.empty())
         TIFFSetField(t, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(raster.icc.size()), raster.icc.data());
     std::vector<uint8_t> row(raster.RowBytes());
+    const bool countsKept = sameFormat && raster.depth == 32 && raster.fits.scaled &&
+                            raster.fits.raw.size() ==
+                                static_cast<size_t>(raster.width) * raster.height * raster.colours * 4;
     for (int32_t y = 0; y < raster.height; y++) {
         std::memcpy(row.data(), raster.Row(y), row.size());  // libtiff may alter the buffer it is given
+        if (countsKept) {
+            // Floats in counts go back in the file's own units, untouched samples bit for bit.
+            for (int32_t x = 0; x < raster.width; x++)
+                std::memcpy(row.data() + static_cast<size_t>(x) * raster.Channels() * 4,
+                            raster.fits.raw.data() + (static_cast<size_t>(y) * raster.width + x) * raster.colours * 4,
+                            static_cast<size_t>(raster.colours) * 4);
+        }
         errno = 0;
         if (TIFFWriteScanline(t, row.data(), static_cast<uint32_t>(y), 0) < 0) {
             *error = WriteFailure(errno);

@@ -104,6 +104,7 @@ struct Settings {
     std::string output;        // OUTPUT of the two-argument form
     std::string folder;        // -o FOLDER
     std::string starsCsv, starsJson, saveSettings;
+    std::string hdu;  // --hdu: a FITS file's image
     RasterFileFormat format = RASTER_FORMAT_UNKNOWN;  // --format
     int32_t depth = 0;                                 // --depth
     bool list = false, quiet = false, acceptPartial = false;
@@ -161,6 +162,9 @@ void Usage(FILE* out) {
                  "Files and output:\n"
                  "  -o, --output-folder FOLDER     write each result into FOLDER under its input's name\n"
                  "  --format tiff|png|fits|ppm|pgm|pfm  the output format (must agree with OUTPUT's extension)\n"
+                 "  --hdu N|NAME                   the image of a FITS file to filter: extension N (0 the\n"
+                 "                                 primary HDU) or the extension named NAME; by default the\n"
+                 "                                 first HDU holding an image. A FITS output keeps the others\n"
                  "  --depth 8|16|32                bits per output sample (32: float; TIFF and FITS only\n"
                  "                                 hold every depth, PFM only 32)\n"
                  "  --stars-csv FILE               write the star catalogue as CSV (a FOLDER with several inputs)\n"
@@ -567,6 +571,11 @@ bool ParseArguments(int argc, char** argv, Settings* s, int* exitCode) {
             if (!ParseFormat(v, &s->format)) return Refuse("--format takes tiff, png, fits, ppm, pgm or pfm, not '" + v + "'");
             continue;
         }
+        if (a == "--hdu") {
+            if (!takeValue(&v)) return false;
+            s->hdu = v;
+            continue;
+        }
         if (a == "--depth") {
             if (!takeValue(&v)) return false;
             if (v != "8" && v != "16" && v != "32") return Refuse("--depth takes 8, 16 or 32, not '" + v + "'");
@@ -694,10 +703,24 @@ int RunJob(const Settings& s, const Job& job) {
     Raster raster;
     RasterFailure failure = RASTER_OK;
     std::string error;
-    if (!ReadRaster(job.input, &raster, &failure, &error)) {
+    if (!ReadRaster(job.input, s.hdu, &raster, &failure, &error)) {
         Refuse("cannot read '" + job.input + "': " + error);
         return failure == RASTER_NO_MEMORY ? EXIT_MEMORY : EXIT_INPUT;
     }
+    if (!s.hdu.empty() && raster.format != RASTER_FORMAT_FITS) {
+        Refuse("--hdu chooses the image of a FITS file, and '" + job.input + "' is a " + FormatName(raster.format) +
+               " file");
+        return EXIT_ARGUMENTS;
+    }
+    if (raster.format == RASTER_FORMAT_TIFF && raster.fits.scaled && !s.quiet)
+        std::fprintf(stderr,
+                     "raylume: note: '%s' holds values in counts (up to %g): the largest is taken as white, as for "
+                     "FITS, and the result keeps the file's units\n",
+                     job.input.c_str(), raster.fits.fullScale);
+    if (raster.format == RASTER_FORMAT_FITS && raster.fits.hduCount > 1 && !s.quiet)
+        std::fprintf(stderr, "raylume: note: '%s': the image of HDU %d (of %d) is filtered; the other HDUs are %s\n",
+                     job.input.c_str(), raster.fits.hdu - 1, raster.fits.hduCount,
+                     job.format == RASTER_FORMAT_FITS ? "copied to the output as they are" : "left out of this format");
     if (raster.format == RASTER_FORMAT_TIFF && raster.tiff.pages > 1 && !job.output.empty()) {
         // One page is filtered and written; the file's others would be lost.
         if (SameFileKey(job.output) == SameFileKey(job.input)) {
