@@ -223,6 +223,12 @@ touch "$DIR/out/old.tif.raylume-999999999-3.tmp" "$DIR/out/keep.raylume-notes.tm
 expect 0 "removed 1 temporary" "$RAYLUME" "$DIR/in.tif" "$DIR/out/fresh.tif"
 [ -e "$DIR/out/old.tif.raylume-999999999-3.tmp" ] && fail "a dead run's temporary file stayed"
 [ -e "$DIR/out/keep.raylume-notes.tmp" ] || fail "a file that only looks like a temporary was removed"
+# A palette PNG (as published pictures often are) is filtered as RGB, and says so.
+"$STARFIELD" --seed 5 --width 120 --height 80 --stars 8 --peak 0.3:2 --margin 8 --depth 8 -o "$DIR/s8.ppm" >/dev/null
+pnmquant 16 "$DIR/s8.ppm" 2>/dev/null | pnmtopng >"$DIR/palette.png" 2>/dev/null
+expect 0 "palette image" "$RAYLUME" "$DIR/palette.png" "$DIR/palette-out.png"
+# The IHDR's colour type (byte 25): 2, RGB.
+[ "$(od -An -tu1 -j25 -N1 "$DIR/palette-out.png" | tr -d ' ')" = 2 ] || fail "a palette PNG's result is not RGB"
 # Messages name the file and the cause.
 expect 3 "it is a folder" "$RAYLUME" "$DIR/a" "$DIR/clash/y.tif" --quiet
 expect 4 "does not exist" "$RAYLUME" "$DIR/in.tif" -o "$DIR/no-such-folder" --quiet

@@ -68,6 +68,7 @@ struct PngDetails {
     bool hasGamma = false;
     double gamma = 0;  // as the file stores it (1/2.2 for the usual encoding)
     std::vector<std::pair<std::string, std::string>> texts;  // tEXt chunks
+    bool fromPalette = false;  // a palette image, read (and written) as RGB
 };
 
 struct FitsDetails {

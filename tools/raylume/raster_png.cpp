@@ -77,8 +77,18 @@ bool ReadPngRaster(const std::string& path, Raster* raster, RasterFailure* failu
     png_uint_32 width = 0, height = 0;
     int bitDepth = 0, colourType = 0;
     png_get_IHDR(s.png, s.info, &width, &height, &bitDepth, &colourType, nullptr, nullptr, nullptr);
-    if (colourType == PNG_COLOR_TYPE_PALETTE)
-        return Fail(failure, RASTER_UNSUPPORTED, error, "palette PNG images are not supported; convert it to RGB");
+    // A palette image (common for published pictures) is read as 8-bit RGB,
+    // with alpha when its palette has transparent entries.
+    const bool palette = colourType == PNG_COLOR_TYPE_PALETTE;
+    bool paletteAlpha = false;
+    if (palette) {
+        paletteAlpha = png_get_valid(s.png, s.info, PNG_INFO_tRNS) != 0;
+        png_set_palette_to_rgb(s.png);
+        if (paletteAlpha) png_set_tRNS_to_alpha(s.png);
+        colourType = paletteAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB;
+        bitDepth = 8;
+        raster->png.fromPalette = true;
+    }
     if (bitDepth < 8)
         return Fail(failure, RASTER_UNSUPPORTED, error,
                     std::to_string(bitDepth) + "-bit PNG images are not supported; 8 and 16-bit ones are");
@@ -88,7 +98,7 @@ bool ReadPngRaster(const std::string& path, Raster* raster, RasterFailure* failu
     raster->colours = (colourType & PNG_COLOR_MASK_COLOR) ? 3 : 1;
     raster->alpha = (colourType & PNG_COLOR_MASK_ALPHA) != 0;
     raster->depth = bitDepth;
-    if (png_get_valid(s.png, s.info, PNG_INFO_tRNS))
+    if (!palette && png_get_valid(s.png, s.info, PNG_INFO_tRNS))
         return Fail(failure, RASTER_UNSUPPORTED, error, "PNG images with a transparent colour key are not supported");
     if (!AllocateRaster(raster, failure, error, FileSizeOf(path), 1100)) return false;
 

@@ -712,6 +712,9 @@ int RunJob(const Settings& s, const Job& job) {
                " file");
         return EXIT_ARGUMENTS;
     }
+    if (raster.format == RASTER_FORMAT_PNG && raster.png.fromPalette && !s.quiet)
+        std::fprintf(stderr, "raylume: note: '%s' is a palette image: it is filtered as RGB and the output is RGB\n",
+                     job.input.c_str());
     if (raster.format == RASTER_FORMAT_TIFF && raster.fits.scaled && !s.quiet)
         std::fprintf(stderr,
                      "raylume: note: '%s' holds values in counts (up to %g): the largest is taken as white, as for "
