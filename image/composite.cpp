@@ -74,7 +74,10 @@ inline void ScreenFloat(float* stored, double e, double gamma) {
     if (!(v < 1.0)) return;  // white, over-range or not a number: a screen adds nothing
     double d = v;
     if (gamma != 1.0) d = v < 0.0 ? -std::pow(-v, gamma) : std::pow(v, gamma);
-    double screened = d + e * (1.0 - d);
+    // A sample below black (a bias-subtracted frame's noise) gets the light
+    // an effect adds to black: it keeps its offset, and the screen does not
+    // amplify the effect on it.
+    double screened = d + e * (1.0 - (d > 0.0 ? d : 0.0));
     double out = screened;
     if (gamma != 1.0) out = screened < 0.0 ? -std::pow(-screened, 1.0 / gamma) : std::pow(screened, 1.0 / gamma);
     float written = static_cast<float>(out);

@@ -522,3 +522,47 @@ TEST_F(RasterFiles, FloatTiffInCountsIsScaledAndKeepsItsUnits) {
     EXPECT_EQ(darker, 0u);
     EXPECT_GT(same, count / 4) << "untouched samples bit for bit";
 }
+
+// The rule for float samples outside 0..1: one that is not a number (NaN,
+// ±Inf) is never changed, an effect over it or not; one below black gets the
+// light an effect adds to black (a sample of 0 beside it); one above white
+// keeps its value.
+TEST_F(RasterFiles, SamplesThatAreNoNumberStayAndNoneGetsDarker) {
+    Raster field = Field(96, 64, 3, false, 32, 77, 1);
+    // A bright star in the middle, its flare over a row of odd samples, each
+    // with a black sample beside it.
+    for (int32_t y = 28; y < 36; y++)
+        for (int32_t x = 44; x < 52; x++)
+            for (int c = 0; c < 3; c++) {
+                const float v = 1.0f;
+                std::memcpy(field.Row(y) + (static_cast<size_t>(x) * 3 + c) * 4, &v, 4);
+            }
+    const float odd[] = {std::numeric_limits<float>::quiet_NaN(), -std::numeric_limits<float>::infinity(),
+                         std::numeric_limits<float>::infinity(), -0.5f, 3.0f};
+    auto at = [](Raster& r, int32_t x, int c) { return reinterpret_cast<float*>(r.Row(20) + (static_cast<size_t>(x) * 3 + c) * 4); };
+    for (int i = 0; i < 5; i++)
+        for (int c = 0; c < 3; c++) {
+            *at(field, 40 + 4 * i, c) = odd[i];
+            *at(field, 41 + 4 * i, c) = 0.0f;
+        }
+    Raster before = field;
+    FilterParameters p = FACTORY_PARAMETERS;
+    p.slot[SLOT_QUANTITY] = 100;
+    ASSERT_EQ(FilterRaster(&field, p, nullptr).result, 0);
+    for (int i = 0; i < 5; i++)
+        for (int c = 0; c < 3; c++) {
+            const float a = *at(before, 40 + 4 * i, c), b = *at(field, 40 + 4 * i, c);
+            const float black = *at(field, 41 + 4 * i, c);
+            ASSERT_GT(black, 0.001f) << "the flare reaches the row";
+            if (!std::isfinite(a)) {
+                EXPECT_EQ(std::memcmp(&a, &b, 4), 0) << i << " is no number and stays";
+            } else if (a > 1.0f) {
+                EXPECT_EQ(a, b) << "above white";
+            } else {
+                // In light (an untagged float file is encoded with gamma 2.2).
+                auto light = [](double v) { return v < 0 ? -std::pow(-v, 2.2) : std::pow(v, 2.2); };
+                EXPECT_NEAR(light(b) - light(a), light(black), 0.03 * light(black))
+                    << "below black: the light black gets";
+            }
+        }
+}

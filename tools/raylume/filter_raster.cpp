@@ -105,8 +105,8 @@ void KeepOddSamples(const Raster& raster, std::vector<OddSample>* odd) {
 
 // Rebuilds the raster from the engine's image: the colours as rendered (a
 // pixel no effect touched holds its original value there), alpha as it was;
-// a non-finite sample no effect changed gets its original back, and FITS raw
-// values change only where the render changed the sample.
+// a non-finite sample gets its original back, and raw values (FITS, float
+// TIFF in counts) change only where the render changed the sample.
 template <typename T>
 void RowsOut(const Image& image, Raster* raster, const std::vector<OddSample>& odd) {
     const EngineLayout layout = LayoutOf(image, raster->colours);
@@ -124,17 +124,18 @@ void RowsOut(const Image& image, Raster* raster, const std::vector<OddSample>& o
                 if (raw) {
                     const size_t index = (static_cast<size_t>(y) * raster->width + x) * raster->colours + c;
                     const float before = fits.SampleOf(fits.Raw(index));
-                    if (!SameSample(static_cast<float>(rendered), Judged(before, static_cast<uint64_t*>(nullptr))))
+                    if (std::isfinite(before) && !SameSample(static_cast<float>(rendered), Judged(before, static_cast<uint64_t*>(nullptr))))
                         fits.SetRaw(index, (static_cast<double>(rendered) * fits.fullScale - fits.bzero) / fits.bscale);
                 }
             }
             if (raster->alpha) file[raster->colours] = engine[3];
         }
     }
+    // A sample that is not a number keeps its value, effect or none: it holds
+    // no light to add to, and files use it to mark pixels without data.
     for (const OddSample& o : odd) {
         T* sample = reinterpret_cast<T*>(raster->samples.data()) + o.index;
-        if (SameSample(*sample, Judged(static_cast<T>(o.value), static_cast<uint64_t*>(nullptr))))
-            *sample = static_cast<T>(o.value);
+        *sample = static_cast<T>(o.value);
     }
 }
 
