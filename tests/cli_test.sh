@@ -229,6 +229,11 @@ pnmquant 16 "$DIR/s8.ppm" 2>/dev/null | pnmtopng >"$DIR/palette.png" 2>/dev/null
 expect 0 "palette image" "$RAYLUME" "$DIR/palette.png" "$DIR/palette-out.png"
 # The IHDR's colour type (byte 25): 2, RGB.
 [ "$(od -An -tu1 -j25 -N1 "$DIR/palette-out.png" | tr -d ' ')" = 2 ] || fail "a palette PNG's result is not RGB"
+# A linear frame gets the warning that names the fix; a stretched one does not.
+"$STARFIELD" --seed 3 --width 300 --height 200 --stars 30 --peak 0.05:3 --sky 0.002 --noise 0.0005 -o "$DIR/linear.tif" >/dev/null
+expect 0 "Stretch the picture first" "$RAYLUME" "$DIR/linear.tif" "$DIR/linear-out.tif" --quiet
+"$STARFIELD" --seed 3 --width 300 --height 200 --stars 30 --peak 0.05:3 --sky 0.002 --noise 0.0005 --gamma 3 -o "$DIR/stretched.tif" >/dev/null
+"$RAYLUME" "$DIR/stretched.tif" "$DIR/stretched-out.tif" --quiet 2>&1 | grep -q "looks linear" && fail "a stretched picture was called linear"
 # Messages name the file and the cause.
 expect 3 "it is a folder" "$RAYLUME" "$DIR/a" "$DIR/clash/y.tif" --quiet
 expect 4 "does not exist" "$RAYLUME" "$DIR/in.tif" -o "$DIR/no-such-folder" --quiet

@@ -197,6 +197,7 @@ GimpPDBStatusType Filter(gint32 image, gint32 drawable, const PlugInValues& valu
         *error = "the filter failed (engine result " + std::to_string(outcome.result) + ")";
         return GIMP_PDB_EXECUTION_ERROR;
     }
+    if (outcome.looksLinear) g_message("Raylume: %s", LinearImageWarning(outcome).c_str());
 
     gimp_progress_set_text("Raylume: writing the result");
     gimp_image_undo_group_start(image);

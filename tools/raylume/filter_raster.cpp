@@ -3,7 +3,9 @@
 // sample exactly; FITS raw values change only where a sample changed).
 #include "tools/raylume/filter_raster.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -182,9 +184,63 @@ void CancelFilterRun() {
     OsStoreFlag(&RenderAbortFlag, 1);
 }
 
+namespace {
+
+// The median and the 99th percentile of the pixels' brightest colour, as
+// fractions of full scale, from at most about a million pixels.
+void MeasureLevels(const Raster& raster, FilterOutcome* outcome) {
+    const size_t pixels = static_cast<size_t>(raster.width) * raster.height;
+    if (pixels == 0) return;
+    const size_t step = pixels > 1000000 ? pixels / 1000000 : 1;
+    std::vector<float> levels;
+    levels.reserve(pixels / step + 1);
+    const int32_t channels = raster.Channels();
+    for (size_t i = 0; i < pixels; i += step) {
+        float level = 0;
+        for (int32_t c = 0; c < raster.colours; c++) {
+            const uint8_t* s = raster.samples.data() + (i * channels + c) * raster.SampleBytes();
+            float v;
+            if (raster.depth == 8) {
+                v = *s / 255.0f;
+            } else if (raster.depth == 16) {
+                uint16_t w;
+                std::memcpy(&w, s, 2);
+                v = w / 65535.0f;
+            } else {
+                std::memcpy(&v, s, 4);
+                if (!std::isfinite(v)) v = 0;
+            }
+            level = std::max(level, v);
+        }
+        levels.push_back(level);
+    }
+    auto at = [&](size_t permille) {
+        const size_t k = (levels.size() - 1) * permille / 1000;
+        std::nth_element(levels.begin(), levels.begin() + static_cast<std::ptrdiff_t>(k), levels.end());
+        return static_cast<double>(levels[k]);
+    };
+    outcome->medianLevel = at(500);
+    outcome->level99 = at(990);
+    outcome->looksLinear = outcome->medianLevel < 0.01 && outcome->level99 < 0.04;
+}
+
+}  // namespace
+
+std::string LinearImageWarning(const FilterOutcome& outcome) {
+    char text[512];
+    std::snprintf(text, sizeof text,
+                  "the picture looks linear, not stretched (half its pixels below %.1f %% of full scale, 99 %% below "
+                  "%.1f %%): the effects are scaled to its brightest stars and end hard in its faint light, so a "
+                  "stretch afterwards shows discs and streaks around the stars. Stretch the picture first and "
+                  "apply the effects after.",
+                  outcome.medianLevel * 100.0, outcome.level99 * 100.0);
+    return text;
+}
+
 FilterOutcome FilterRaster(Raster* raster, const FilterParameters& requested, const FilterProgress* progress,
                            const LightSourceChoices* choices) {
     FilterOutcome outcome;
+    MeasureLevels(*raster, &outcome);
     FilterParameters parameters = requested;
     ClampFilterParameters(&parameters);
     const int32_t mode = EngineMode(*raster);

@@ -55,7 +55,16 @@ struct FilterOutcome {
     bool effectsDropped = false;           // memory ran out while shapes were built: some effects are missing
     uint32_t hiddenAsExtended = 0;         // sources the shape rule hid (starsOnly)
     std::vector<int32_t> picked;           // per pick: the index it changed, or -1 when none was in reach
+    // The picture looks linear (not stretched): half its pixels darker than
+    // 1 % of full scale and 99 % darker than 4 %, as a frame straight from the
+    // camera is. The effects are then scaled to its brightest stars and end
+    // hard in its faint light: a stretch afterwards shows discs and streaks.
+    bool looksLinear = false;
+    double medianLevel = 0, level99 = 0;   // fractions of full scale (samples as stored)
 };
+
+// The words the front ends give a picture that looks linear.
+std::string LinearImageWarning(const FilterOutcome& outcome);
 
 // Filters `raster` in place with `parameters` (held to their ranges first).
 // Samples no effect changes keep their exact bytes (and FITS raw values);

@@ -767,6 +767,8 @@ int RunJob(const Settings& s, const Job& job) {
         }
         partial = true;
     }
+    if (outcome.looksLinear)
+        std::fprintf(stderr, "raylume: warning: '%s': %s\n", job.input.c_str(), LinearImageWarning(outcome).c_str());
     for (size_t i = 0; i < outcome.picked.size() && i < s.pickNames.size(); i++)
         if (outcome.picked[i] < 0)
             std::fprintf(stderr, "raylume: note: %s: no light source in reach in '%s' that it could change\n",
