@@ -132,7 +132,9 @@ bool LightSourcesOverlap(const LightSource& a, const LightSource& b) {
     const float dx = static_cast<float>((a.x - b.x) * 4 + a.xQuarter - b.xQuarter) / 4.0f;
     const float dy = static_cast<float>((a.y - b.y) * 4 + a.yQuarter - b.yQuarter) / 4.0f;
     const float distanceSquared = dx * dx + dy * dy;
-    return distanceSquared < std::max(a.radiusSquared, b.radiusSquared);
+    // Two centres closer than a pixel and a half are one source whatever the
+    // radii: faint sources half a pixel across were found twice, a pixel apart.
+    return distanceSquared < std::max({a.radiusSquared, b.radiusSquared, LIGHT_SOURCE_MIN_SEPARATION_SQUARED});
 }
 
 void AddLightSource(const LightSourceList* table, LightSourceList* list, const LightSourceCentre& centre,

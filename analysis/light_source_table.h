@@ -90,8 +90,10 @@ inline uint32_t LightSourceBrightness(uint32_t c0, uint32_t c1, uint32_t c2) {
     return (((c0 >> 2) + (c1 >> 2) + (c2 >> 2)) / 3) << 2;
 }
 
+// Centres closer than this (1.5 pixels, squared) are one source.
+constexpr float LIGHT_SOURCE_MIN_SEPARATION_SQUARED = 2.25f;
 // True when two records overlap: the same state and their quarter-pixel
-// centres closer than the larger of the two radii.
+// centres closer than the larger of the two radii, or than 1.5 pixels.
 bool LightSourcesOverlap(const LightSource& a, const LightSource& b);
 
 // A new detection of a section thread. It is dropped when it overlaps a

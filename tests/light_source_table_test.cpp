@@ -145,6 +145,16 @@ TEST(AddLightSource, OverlapUsesQuarterPixelCentresAndIsStrict) {
     EXPECT_TRUE(LightSourcesOverlap(a, b));
     b.state = 0;
     EXPECT_FALSE(LightSourcesOverlap(a, b));
+
+    // Faint sources half a pixel across, found a pixel apart: one source.
+    ScopedList faint;
+    Add(faint.get(), 40, 0, 40, 0, 0.25f);
+    Add(faint.get(), 41, 0, 40, 0, 0.5f);   // 1 pixel away
+    Add(faint.get(), 40, 2, 41, 0, 0.25f);  // 1.1 pixels away
+    EXPECT_EQ(1u, faint->count);
+    EXPECT_EQ(LightSourceRecords(faint.get())[0].x, 41) << "the larger detection's measurement";
+    Add(faint.get(), 39, 2, 40, 0, 0.25f);  // 1.5 pixels from it: another source
+    EXPECT_EQ(2u, faint->count);
 }
 
 TEST(AddLightSource, LargerAutomaticDuplicateTakesOverTheMeasurementButNotTheState) {
