@@ -143,14 +143,14 @@ protected:
         SetUpdatePreferencesKeyForTesting(kUpdatesKey);
         SetOpenGLRegistryKeyForTesting(kOpenGLKey);
         RegDeleteKeyA(HKEY_CURRENT_USER, kUpdatesKey);
-        RegDeleteKeyA(HKEY_CURRENT_USER, kOpenGLKey);
+        RegDeleteTreeA(HKEY_CURRENT_USER, kOpenGLKey);  // with the per-user subkey
         ResetDrawingSettingsForTesting();
         ShownMessageBoxes().clear();
     }
     void TearDown() override {
         FreeAcceleratorKeys();
         RegDeleteKeyA(HKEY_CURRENT_USER, kUpdatesKey);
-        RegDeleteKeyA(HKEY_CURRENT_USER, kOpenGLKey);
+        RegDeleteTreeA(HKEY_CURRENT_USER, kOpenGLKey);  // with the per-user subkey
         SetUpdatePreferencesKeyForTesting(nullptr);
         SetOpenGLRegistryKeyForTesting(nullptr);
         ResetDrawingSettingsForTesting();

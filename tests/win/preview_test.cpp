@@ -198,16 +198,16 @@ TEST_F(Preview, OnlyWhatChangedIsRebuilt) {
 }
 
 TEST_F(Preview, ManyStarsSpillIntoASecondVertexBlock) {
-    MakeField(72, 72, 2, 7);
-    // 4200 light sources of four points: 16800 main-spike quads.
+    MakeField(130, 130, 2, 7);
+    // 4200 light sources of four points, two pixels apart: 16800 main-spike quads.
     ReleaseLightSourceList(&LightSourceTable);
     InitializeLightSourceList(&LightSourceTable);
     for (int i = 0; i < 4200; ++i) {
-        LightSourceCentre c = {i % 72, 0, i / 72, 0};
+        LightSourceCentre c = {(i % 65) * 2, 0, (i / 65) * 2, 0};
         AddLightSource(nullptr, &LightSourceTable, c, 1.0f, 1.0f, 0xFFFFFFFE, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 1);
     }
     ASSERT_EQ(LightSourceTable.count, 4200u);
-    ASSERT_TRUE(OpenPreviewHarness(74, 74, OPTIMIZE_FOR_QUALITY));
+    ASSERT_TRUE(OpenPreviewHarness(132, 132, OPTIMIZE_FOR_QUALITY));
     ParameterSet p = Effects();
     p.quantity = 100;
     CapturedReports reports;
