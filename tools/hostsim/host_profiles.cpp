@@ -58,11 +58,12 @@ void ApplyPsFilterHost(HostOptions& o) {
     o.callParameters = true;
 }
 
-// PSFilterPdn as PSFilterHost, but tiles of at most 1024 and 8-bit RGB only.
+// PSFilterPdn as PSFilterHost, but 8-bit RGB only and tiles of at most 1024
+// with width and height traded (the tile is as wide as the image is high).
 void ApplyPsFilterPdn(HostOptions& o) {
     ApplyPsFilterHost(o);
-    o.wholeImageTiles = false;
-    o.tileWidth = o.tileHeight = 1024;
+    o.wholeImageTileLimit = 1024;
+    o.wholeImageTilesSwapped = true;
 }
 
 }  // namespace
@@ -76,7 +77,7 @@ const std::vector<HostProfile>& HostProfiles() {
         {"psfilterhost", "every suite, 556-byte record (16-bit rectangles), whole-image tiles, 16-bit modes",
          {plugInModeRGBColor, plugInModeGrayScale, plugInModeRGB48, plugInModeGray16}, true, true, true,
          ApplyPsFilterHost},
-        {"psfilterpdn", "as psfilterhost, 8-bit RGB only, tiles of at most 1024",
+        {"psfilterpdn", "as psfilterhost, 8-bit RGB only, tiles of at most 1024 with their sides traded",
          {plugInModeRGBColor}, true, true, true, ApplyPsFilterPdn},
     };
     return profiles;

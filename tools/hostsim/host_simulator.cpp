@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "tools/hostsim/sim_state.h"
 
@@ -238,8 +239,13 @@ void HostSimulator::BeginRun() {
     if (options.offerPropertySuite)
         r.propertyProcs = const_cast<PropertyProcs*>(SimPropertyProcs(options.stubPropertyProcs));
     if (options.stubPropertyProcs) r.getPropertyObsolete = SimPropertyProcs(true)->getPropertyProc;
-    const int16 tileWidth = options.wholeImageTiles ? Clamp16(d.width) : options.tileWidth;
-    const int16 tileHeight = options.wholeImageTiles ? Clamp16(d.height) : options.tileHeight;
+    int16 tileWidth = options.tileWidth, tileHeight = options.tileHeight;
+    if (options.wholeImageTiles) {
+        const int32 limit = options.wholeImageTileLimit;
+        tileWidth = Clamp16(limit > 0 && d.width > limit ? limit : d.width);
+        tileHeight = Clamp16(limit > 0 && d.height > limit ? limit : d.height);
+        if (options.wholeImageTilesSwapped) std::swap(tileWidth, tileHeight);
+    }
     r.inTileWidth = r.outTileWidth = r.maskTileWidth = r.absTileWidth = tileWidth;
     r.inTileHeight = r.outTileHeight = r.maskTileHeight = r.absTileHeight = tileHeight;
 

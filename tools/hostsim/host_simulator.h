@@ -48,7 +48,12 @@ struct HostOptions {
     bool enforceMaxSpace = false;   // advanceState fails with -108 when buffers exceed maxSpace
     bool revertOnFailure = true;    // a failed or cancelled run leaves the document as it was
     VRect filterRect = {0, 0, 0, 0};  // empty: the whole image
-    bool wholeImageTiles = false;   // tile hints of the whole document instead of tileWidth x tileHeight
+    // Tile hints of the whole document instead of tileWidth x tileHeight, each
+    // side at most wholeImageTileLimit (0: no limit), with width and height
+    // traded when wholeImageTilesSwapped (as one host does).
+    bool wholeImageTiles = false;
+    int16 wholeImageTileLimit = 0;
+    bool wholeImageTilesSwapped = false;
 
     // ---- how advanceState serves the planes (hosts differ; see host_profiles.h) ----
     // The low plane is ignored: a request for n planes gets planes 0..n-1, and

@@ -6,6 +6,8 @@
 // in the record: planes lo..hi interleaved per pixel, rows `rowBytes` apart,
 // sampled every `rate` pixels (inputRate / maskRate, 16.16 fixed point, 0
 // read as 1). Input outside the image is padded as inputPadding asks.
+// Host profiles change this as their hosts do (HostOptions: planesFromZero,
+// refillOnlyOnNewRectangle, outputFromOriginal, maxPlanesPerRequest).
 #include <cstring>
 
 #include "tools/hostsim/sim_state.h"
