@@ -47,6 +47,7 @@ target_link_libraries(rlhostsim PUBLIC rlhostabi Threads::Threads)
 add_executable(rl_host_tests
   tests/test_main.cpp
   tests/host_selectors_test.cpp
+  tests/host_profiles_test.cpp
   tests/picture_properties_test.cpp
   tests/host_simulator_test.cpp
   tests/host_image_files_test.cpp

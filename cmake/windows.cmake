@@ -122,6 +122,7 @@ add_executable(rl_win_host_tests
   tests/win/plugin_resources_test.cpp
   tests/win/plugin_host_test.cpp
   tests/win/rlhost_scenarios_test.cpp
+  tests/win/rlhost_profiles_test.cpp
   ${CMAKE_BINARY_DIR}/version.rc
 )
 target_link_libraries(rl_win_host_tests PRIVATE rlhostsim rlhostabi rlstarfield GTest::gtest shell32 ${RAYLUME_STATIC_LINK})
@@ -152,7 +153,15 @@ add_test(NAME wine_rlhost_info COMMAND rlhost $<TARGET_FILE:RaylumePro2> info)
 add_test(NAME plugin_imports_only_system_dlls
   COMMAND ${CMAKE_COMMAND} -DDLL=$<TARGET_FILE:RaylumePro2> -P ${CMAKE_SOURCE_DIR}/cmake/check_imports.cmake)
 set_tests_properties(plugin_imports_only_system_dlls PROPERTIES CROSSCOMPILING_EMULATOR "")
-add_test(NAME wine_host COMMAND rl_win_host_tests $<TARGET_FILE:RaylumePro2> $<TARGET_FILE:rlhost>)
+add_test(NAME wine_host COMMAND rl_win_host_tests $<TARGET_FILE:RaylumePro2> $<TARGET_FILE:rlhost>
+  --gtest_filter=-Public/ConsoleHostProfiles.*)
+# Whole runs under each public host engine's profile, one test per host.
+foreach(profile pspihost gimp-pspi psfilterhost psfilterpdn)
+  string(REPLACE "-" "_" suffix ${profile})
+  add_test(NAME wine_host_profile_${suffix} COMMAND rl_win_host_tests $<TARGET_FILE:RaylumePro2> $<TARGET_FILE:rlhost>
+    --gtest_filter=Public/ConsoleHostProfiles.*/${suffix})
+  set_tests_properties(wine_host_profile_${suffix} PROPERTIES TIMEOUT 600)
+endforeach()
 add_test(NAME wine_hostsim COMMAND rl_win_hostsim_tests)
 add_test(NAME wine_rlhost_run COMMAND rlhost $<TARGET_FILE:RaylumePro2> run --size 200x150 --mask)
 add_test(NAME wine_rlhost_run_older_host

@@ -70,43 +70,66 @@ int ChannelOfPlane(const Image* image, int32_t plane, int32_t colourPlanes) {
     return plane;
 }
 
-// Copies one host plane of a tile into the image.
-void CopyPlaneIn(Image* image, const FilterRecord* record, const ImageRect& tile, int32_t plane, int32_t colourPlanes) {
-    const auto* rows = static_cast<const uint8_t*>(record->inData);
-    int32_t stride = record->inRowBytes;
-    int channel = ChannelOfPlane(image, plane, colourPlanes);
-    bool fan = plane < colourPlanes && colourPlanes == 1;  // gray: channels 0, 1 and 2
-    int32_t width = tile.right - tile.left;
+// Planes lo..lo+count-1 of one request: where each goes in the image's pixel.
+struct PlaneGroup {
+    int32_t lo = 0;
+    int32_t count = 0;
+    int channel[4] = {};
+    bool fan[4] = {};  // a gray plane fills channels 0, 1 and 2
+};
+
+PlaneGroup MakePlaneGroup(const Image* image, int32_t lo, int32_t count, int32_t colourPlanes) {
+    PlaneGroup group;
+    group.lo = lo;
+    group.count = count;
+    for (int32_t k = 0; k < count; k++) {
+        group.channel[k] = ChannelOfPlane(image, lo + k, colourPlanes);
+        group.fan[k] = lo + k < colourPlanes && colourPlanes == 1;
+    }
+    return group;
+}
+
+uint8_t Same8(uint8_t v) { return v; }
+float SameFloat(float v) { return v; }
+
+// Host rows hold the group's samples interleaved per pixel (count samples a
+// pixel, rows `stride` bytes apart); the image holds four channels a pixel.
+template <class Sample, class Convert>
+void CopyPlanesIn(Image* image, const uint8_t* rows, int32_t stride, const ImageRect& tile, const PlaneGroup& group,
+                  Convert convert) {
+    const int32_t width = tile.right - tile.left;
     for (int32_t y = tile.top; y < tile.bottom; y++) {
-        const uint8_t* from = rows + static_cast<int64_t>(y - tile.top) * stride;
-        switch (image->bytesPerChannel) {
-            case 1: {
-                uint8_t* to = PixelAddress(image, tile.left, y);
-                for (int32_t x = 0; x < width; x++, to += 4) {
-                    to[channel] = from[x];
-                    if (fan) to[1] = to[2] = from[x];
-                }
-                break;
-            }
-            case 2: {
-                auto* to = reinterpret_cast<uint16_t*>(PixelAddress(image, tile.left, y));
-                const auto* s = reinterpret_cast<const uint16_t*>(from);
-                for (int32_t x = 0; x < width; x++, to += 4) {
-                    uint16_t v = HostSampleToInternal16(s[x]);
-                    to[channel] = v;
-                    if (fan) to[1] = to[2] = v;
-                }
-                break;
-            }
-            default: {
-                auto* to = reinterpret_cast<float*>(PixelAddress(image, tile.left, y));
-                const auto* s = reinterpret_cast<const float*>(from);
-                for (int32_t x = 0; x < width; x++, to += 4) {
-                    to[channel] = s[x];
-                    if (fan) to[1] = to[2] = s[x];
-                }
+        const auto* from = reinterpret_cast<const Sample*>(rows + static_cast<int64_t>(y - tile.top) * stride);
+        auto* to = reinterpret_cast<Sample*>(PixelAddress(image, tile.left, y));
+        for (int32_t x = 0; x < width; x++, to += 4, from += group.count) {
+            for (int32_t k = 0; k < group.count; k++) {
+                const Sample v = convert(from[k]);
+                to[group.channel[k]] = v;
+                if (group.fan[k]) to[1] = to[2] = v;
             }
         }
+    }
+}
+
+template <class Sample, class Convert>
+void CopyPlanesOut(const Image* image, uint8_t* rows, int32_t stride, const ImageRect& block, const PlaneGroup& group,
+                   Convert convert) {
+    const int32_t width = block.right - block.left;
+    for (int32_t y = block.top; y < block.bottom; y++) {
+        auto* to = reinterpret_cast<Sample*>(rows + static_cast<int64_t>(y - block.top) * stride);
+        const auto* from = reinterpret_cast<const Sample*>(PixelAddress(image, block.left, y));
+        for (int32_t x = 0; x < width; x++, from += 4, to += group.count)
+            for (int32_t k = 0; k < group.count; k++) to[k] = convert(from[group.channel[k]]);
+    }
+}
+
+// Copies the planes of one request from inData into the image.
+void CopyRequestIn(Image* image, const FilterRecord* record, const ImageRect& tile, const PlaneGroup& group) {
+    const auto* rows = static_cast<const uint8_t*>(record->inData);
+    switch (image->bytesPerChannel) {
+        case 1: CopyPlanesIn<uint8_t>(image, rows, record->inRowBytes, tile, group, Same8); break;
+        case 2: CopyPlanesIn<uint16_t>(image, rows, record->inRowBytes, tile, group, HostSampleToInternal16); break;
+        default: CopyPlanesIn<float>(image, rows, record->inRowBytes, tile, group, SameFloat);
     }
 }
 
@@ -119,31 +142,13 @@ void CopyMaskIn(Image* image, const FilterRecord* record, const ImageRect& tile)
                     width);
 }
 
-void CopyPlaneOut(const Image* image, FilterRecord* record, const ImageRect& block, int32_t plane, int32_t colourPlanes) {
+// Copies the image's channels of one request into outData.
+void CopyRequestOut(const Image* image, FilterRecord* record, const ImageRect& block, const PlaneGroup& group) {
     auto* rows = static_cast<uint8_t*>(record->outData);
-    int32_t stride = record->outRowBytes;
-    int channel = ChannelOfPlane(image, plane, colourPlanes);
-    int32_t width = block.right - block.left;
-    for (int32_t y = block.top; y < block.bottom; y++) {
-        uint8_t* to = rows + static_cast<int64_t>(y - block.top) * stride;
-        switch (image->bytesPerChannel) {
-            case 1: {
-                const uint8_t* from = PixelAddress(image, block.left, y);
-                for (int32_t x = 0; x < width; x++, from += 4) to[x] = from[channel];
-                break;
-            }
-            case 2: {
-                const auto* from = reinterpret_cast<const uint16_t*>(PixelAddress(image, block.left, y));
-                auto* d = reinterpret_cast<uint16_t*>(to);
-                for (int32_t x = 0; x < width; x++, from += 4) d[x] = InternalToHostSample16(from[channel]);
-                break;
-            }
-            default: {
-                const auto* from = reinterpret_cast<const float*>(PixelAddress(image, block.left, y));
-                auto* d = reinterpret_cast<float*>(to);
-                for (int32_t x = 0; x < width; x++, from += 4) d[x] = from[channel];
-            }
-        }
+    switch (image->bytesPerChannel) {
+        case 1: CopyPlanesOut<uint8_t>(image, rows, record->outRowBytes, block, group, Same8); break;
+        case 2: CopyPlanesOut<uint16_t>(image, rows, record->outRowBytes, block, group, InternalToHostSample16); break;
+        default: CopyPlanesOut<float>(image, rows, record->outRowBytes, block, group, SameFloat);
     }
 }
 
@@ -208,26 +213,41 @@ bool ReadHostImage(FilterRecord* record, bool bigDocument) {
     record->maskRate = 0x10000;
     record->inputPadding = 255;
     record->maskPadding = 255;
-    int32_t planes = colourPlanes + extraPlanes;
+    // Every plane of a tile comes in one request, interleaved per pixel: hosts
+    // serve that best (some refresh their buffers only when the rectangle
+    // changes, or ignore the low plane). A host that refuses it is asked one
+    // plane at a time from then on.
+    const int32_t planes = colourPlanes + extraPlanes;
+    int32_t perRequest = planes;
     for (int32_t top = area.top; top < area.bottom; top += tileHeight) {
         for (int32_t left = area.left; left < area.right; left += tileWidth) {
             ImageRect tile = {left, top, left + tileWidth < area.right ? left + tileWidth : area.right,
                               top + tileHeight < area.bottom ? top + tileHeight : area.bottom};
             SetOutRect(record, bigDocument, kEmpty);
             SetInRect(record, bigDocument, tile);
-            for (int32_t p = 0; p < planes; p++) {
-                record->inLoPlane = record->inHiPlane = static_cast<int16>(p);
-                SetMaskRect(record, bigDocument, p == 0 && record->haveMask ? tile : kEmpty);
+            for (int32_t lo = 0; lo < planes;) {
+                const int32_t count = perRequest < planes - lo ? perRequest : planes - lo;
+                record->inLoPlane = static_cast<int16>(lo);
+                record->inHiPlane = static_cast<int16>(lo + count - 1);
+                SetMaskRect(record, bigDocument, lo == 0 && record->haveMask ? tile : kEmpty);
                 int16 code = AdvanceState(record);
                 if (code == 0 && !record->inData) code = -50;  // nothing handed over: treat as a failed read
+                if (code != 0 && code != RUN_CANCELLED && count > 1) {
+                    DebugEvent(__LINE__, TRACE_MESSAGE)
+                        .Report("ReadHostImage() - The host answered %d to planes %d..%d at once; reading one plane "
+                                "per request.", code, lo, lo + count - 1);
+                    perRequest = 1;
+                    continue;
+                }
                 if (code != 0) {
                     ForceGlobalErrorCode(code);
                     DebugEvent(__LINE__, USER_MESSAGE)
                         .Report(OS_MB_ICONERROR, "Error - Exiting Plug-in", "Could not read input image.");
                     return false;
                 }
-                CopyPlaneIn(image, record, tile, p, colourPlanes);
-                if (p == 0 && record->haveMask) CopyMaskIn(image, record, tile);
+                CopyRequestIn(image, record, tile, MakePlaneGroup(image, lo, count, colourPlanes));
+                if (lo == 0 && record->haveMask) CopyMaskIn(image, record, tile);
+                lo += count;
             }
         }
     }
@@ -245,27 +265,39 @@ bool ReadHostImage(FilterRecord* record, bool bigDocument) {
 bool WriteHostImage(FilterRecord* record, bool bigDocument, const Image* image) {
     if (bigDocument && !record->bigDocumentData) bigDocument = false;
     int32_t colourPlanes = IsGrayMode(record->imageMode) ? 1 : 3;
-    int32_t planes = colourPlanes + gHost.extraPlanes;
+    const int32_t planes = colourPlanes + gHost.extraPlanes;
     SetInRect(record, bigDocument, kEmpty);
     const ImageRect& area = image->imageRect;
+    // All planes of a block in one request, as on reading.
+    int32_t perRequest = planes;
     for (int32_t top = area.top; top < area.bottom && GetGlobalErrorCode() == 0; top += kWriteBlock) {
         for (int32_t left = area.left; left < area.right && GetGlobalErrorCode() == 0; left += kWriteBlock) {
             ImageRect block = {left, top, left + kWriteBlock < area.right ? left + kWriteBlock : area.right,
                                top + kWriteBlock < area.bottom ? top + kWriteBlock : area.bottom};
-            for (int32_t j = 0; j < planes && GetGlobalErrorCode() == 0; j++) {
+            for (int32_t lo = 0; lo < planes && GetGlobalErrorCode() == 0;) {
+                const int32_t count = perRequest < planes - lo ? perRequest : planes - lo;
                 SetMaskRect(record, bigDocument, kEmpty);
                 SetOutRect(record, bigDocument, block);
-                record->outLoPlane = record->outHiPlane = static_cast<int16>(j);
+                record->outLoPlane = static_cast<int16>(lo);
+                record->outHiPlane = static_cast<int16>(lo + count - 1);
                 int16 code = AdvanceState(record);
                 if (code == 0 && !record->outData) code = -50;
+                if (code != 0 && code != RUN_CANCELLED && count > 1) {
+                    DebugEvent(__LINE__, TRACE_MESSAGE)
+                        .Report("WriteHostImage() - The host answered %d to planes %d..%d at once; writing one plane "
+                                "per request.", code, lo, lo + count - 1);
+                    perRequest = 1;
+                    continue;
+                }
                 if (code != 0) {
                     SetGlobalErrorCode(code);
-                    if (code != -128)
+                    if (code != RUN_CANCELLED)
                         DebugEvent(__LINE__, USER_MESSAGE)
                             .Report(OS_MB_ICONERROR, "Error - Exiting Plug-in", "Could not write results back to editor.");
                     break;
                 }
-                CopyPlaneOut(image, record, block, j, colourPlanes);
+                CopyRequestOut(image, record, block, MakePlaneGroup(image, lo, count, colourPlanes));
+                lo += count;
             }
             if (GetGlobalErrorCode() != 0) break;
             int32_t done = 0, total = 0;

@@ -20,10 +20,12 @@ inline uint16_t InternalToHostSample16(uint16_t w) {
 }
 
 // Reads the filter area of the host image tile by tile into the internal
-// image (with the selection mask when the host has one). `bigDocument` says
-// the rectangles are in their 32-bit form. False (with the result set) on failure.
+// image (with the selection mask when the host has one), every plane of a
+// tile in one request, interleaved. `bigDocument` says the rectangles are in
+// their 32-bit form. False (with the result set) on failure.
 bool ReadHostImage(FilterRecord* record, bool bigDocument);
-// Writes `image` (normally the internal image) back in blocks of 2048 × 2048.
+// Writes `image` (normally the internal image) back in blocks of 2048 × 2048,
+// every plane of a block in one request, interleaved.
 bool WriteHostImage(FilterRecord* record, bool bigDocument, const Image* image);
 // End of a run: tells the host no more data is needed (when all went well)
 // and frees the internal image and the pyramid.

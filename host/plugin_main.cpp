@@ -108,11 +108,6 @@ void AllocateAndResetHandles() {
 }
 
 void DoParameters() {
-    if (GetResult() != noErr) {
-        LeaveComAndTearDown();
-        UnlockHandles();
-        return;
-    }
     AllocateAndResetHandles();
     // A COM failure is reported by StartCom; only prepare turns it into an error.
     StartCom();
@@ -317,6 +312,10 @@ void Dispatch(int16 selector, void* block) {
         gPlugin.aboutRecord = nullptr;
     }
     SetProgressHost(known ? gPlugin.filterRecord : nullptr);
+    // A known selector owns its result: it starts as "no error" whatever the
+    // host put there (some hosts preset 1, or keep the previous call's code),
+    // and says only what happens in this call.
+    if (known) *gPlugin.result = noErr;
     if (!gPlugin.initialised) {
         // An unknown selector's block is not read: its layout is not known.
         OsWindow window = known ? HostWindowOf(selector, block) : OsGetActiveWindow();

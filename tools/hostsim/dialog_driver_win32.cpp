@@ -90,7 +90,12 @@ void CloseWithCancel(HWND dialog) {
     PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
 }
 
+// The mark of a dialog the driver has answered. A window handle alone does
+// not say it: the next run's dialog may get the handle of the one before.
+const char kAnsweredProperty[] = "RaylumeDialogDriverAnswered";
+
 void Answer(HWND dialog) {
+    SetPropA(dialog, kAnsweredProperty, reinterpret_cast<HANDLE>(1));
     if (gOptions.readyTimeoutMilliseconds) WaitForPreviewReady(dialog, gOptions.readyTimeoutMilliseconds);
     if (gOptions.settleMilliseconds) Sleep(gOptions.settleMilliseconds);
     if (gOptions.beforeAction) gOptions.beforeAction(dialog);
@@ -107,7 +112,6 @@ void Answer(HWND dialog) {
 }
 
 void Watch() {
-    HWND answered = nullptr;
     std::vector<HWND> cancelled;
     while (gRunning.load()) {
         Found found = Scan();
@@ -120,11 +124,7 @@ void Watch() {
             CloseWithCancel(other);
         }
         if (found.others.empty()) cancelled.clear();
-        if (found.dialog && found.dialog != answered) {
-            answered = found.dialog;
-            Answer(found.dialog);
-        }
-        if (!found.dialog) answered = nullptr;
+        if (found.dialog && !GetPropA(found.dialog, kAnsweredProperty)) Answer(found.dialog);
         Sleep(20);
     }
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "tools/hostsim/sim_state.h"
 
@@ -35,6 +36,34 @@ PlugInMonitor SrgbMonitor() {
     m.whiteY = ToFixed(0.3290);
     m.ambient = ToFixed(0.5);
     return m;
+}
+
+// The smallest rectangle inside `within` holding every selected pixel (the
+// whole of `within` when nothing is selected).
+VRect SelectionBounds(SimDocument& d, const VRect& within) {
+    VRect b = {within.bottom, within.right, within.top, within.left};
+    for (int32 y = within.top; y < within.bottom; y++)
+        for (int32 x = within.left; x < within.right; x++) {
+            if (d.MaskAt(x, y) == 0) continue;
+            if (y < b.top) b.top = y;
+            if (x < b.left) b.left = x;
+            if (y + 1 > b.bottom) b.bottom = y + 1;
+            if (x + 1 > b.right) b.right = x + 1;
+        }
+    return IsEmpty(b) ? within : b;
+}
+
+// The host's own merge of a result through the selection: every sample
+// becomes before + (after - before) * mask / 255.
+void MergeThroughSelection(SimDocument& after, SimDocument& before) {
+    for (int32 p = 0; p < after.PlaneCount(); p++)
+        for (int32 y = 0; y < after.height; y++)
+            for (int32 x = 0; x < after.width; x++) {
+                const uint8_t m = after.MaskAt(x, y);
+                if (m == 255) continue;
+                const double a = before.Get(p, x, y), b = after.Get(p, x, y);
+                after.Set(p, x, y, m == 0 ? a : a + (b - a) * (m / 255.0));
+            }
 }
 
 }  // namespace
@@ -165,6 +194,8 @@ void HostSimulator::BeginRun() {
     const SimDocument& d = document;
     VRect filter = options.filterRect;
     if (IsEmpty(filter)) filter = VRect{0, 0, d.height, d.width};
+    const bool merging = options.mergeThroughSelection && d.hasMask;
+    if (merging) filter = SelectionBounds(document, filter);
 
     r.serialNumber = 0;
     if (options.offerProgress) {
@@ -180,7 +211,7 @@ void HostSimulator::BeginRun() {
     r.maxSpace = options.maxSpace;
     std::memset(r.backColor, 255, sizeof r.backColor);
     std::memset(r.foreColor, 0, sizeof r.foreColor);
-    r.haveMask = d.hasMask ? 1 : 0;
+    r.haveMask = d.hasMask && !merging ? 1 : 0;
     r.hostSig = kHostSignature;
     r.hostProc = ProcCast<HostProc>(SimTrap(kTrapRecord, kTrapHostProc));
     r.imageMode = d.mode;
@@ -193,9 +224,10 @@ void HostSimulator::BeginRun() {
     r.displayPixels = SimTrap(kTrapRecord, kTrapDisplayPixels);
     FillHandleProcs(s);
     r.handleProcs = &s.handleProcs;
-    r.filterCase = d.transparency ? (d.hasMask ? filterCaseEditableTransparencyWithSelection
+    const bool withSelection = d.hasMask && !merging;
+    r.filterCase = d.transparency ? (withSelection ? filterCaseEditableTransparencyWithSelection
                                                : filterCaseEditableTransparencyNoSelection)
-                                  : (d.hasMask ? filterCaseFlatImageWithSelection : filterCaseFlatImageNoSelection);
+                                  : (withSelection ? filterCaseFlatImageWithSelection : filterCaseFlatImageNoSelection);
     if (options.offerAdvanceState) r.advanceState = SimAdvanceStateProc();
     r.getPropertyObsolete = ProcCast<GetPropertyProc>(SimTrap(kTrapRecord, kTrapGetProperty));
     r.supportsPadding = 1;
@@ -204,20 +236,31 @@ void HostSimulator::BeginRun() {
     r.colorServices = SimTrap(kTrapRecord, kTrapColorServices);
     r.inLayerPlanes = r.outLayerPlanes = r.absLayerPlanes = static_cast<int16>(d.ColorPlanes());
     r.inTransparencyMask = r.outTransparencyMask = r.absTransparencyMask = d.transparency ? 1 : 0;
-    if (options.offerPropertySuite) r.propertyProcs = const_cast<PropertyProcs*>(SimPropertyProcs());
-    r.inTileWidth = r.outTileWidth = r.maskTileWidth = r.absTileWidth = options.tileWidth;
-    r.inTileHeight = r.outTileHeight = r.maskTileHeight = r.absTileHeight = options.tileHeight;
+    if (options.offerPropertySuite)
+        r.propertyProcs = const_cast<PropertyProcs*>(SimPropertyProcs(options.stubPropertyProcs));
+    if (options.stubPropertyProcs) r.getPropertyObsolete = SimPropertyProcs(true)->getPropertyProc;
+    int16 tileWidth = options.tileWidth, tileHeight = options.tileHeight;
+    if (options.wholeImageTiles) {
+        const int32 limit = options.wholeImageTileLimit;
+        tileWidth = Clamp16(limit > 0 && d.width > limit ? limit : d.width);
+        tileHeight = Clamp16(limit > 0 && d.height > limit ? limit : d.height);
+        if (options.wholeImageTilesSwapped) std::swap(tileWidth, tileHeight);
+    }
+    r.inTileWidth = r.outTileWidth = r.maskTileWidth = r.absTileWidth = tileWidth;
+    r.inTileHeight = r.outTileHeight = r.maskTileHeight = r.absTileHeight = tileHeight;
 
     // Scripting: the descriptor handed to the plug-in, if one is to be played.
     FillDescriptorProcs(s);
     s.descriptorParameters = PIDescriptorParameters();
     s.descriptorParameters.playInfo = options.playInfo;
     s.descriptorParameters.recordInfo = options.recordInfo;
-    s.descriptorParameters.readDescriptorProcs = &s.readProcs;
-    s.descriptorParameters.writeDescriptorProcs = &s.writeProcs;
+    if (options.offerDescriptorProcs) {
+        s.descriptorParameters.readDescriptorProcs = &s.readProcs;
+        s.descriptorParameters.writeDescriptorProcs = &s.writeProcs;
+    }
     s.descriptorGiven = nullptr;
     const SimDescriptor* play = s.toPlay ? &*s.toPlay : s.recorded ? &*s.recorded : nullptr;
-    if (options.replayDescriptor && play) {
+    if (options.replayDescriptor && options.offerDescriptorProcs && play) {
         const std::vector<uint8_t> bytes = EncodeSimDescriptor(*play);
         s.descriptorGiven = s.NewHandle(static_cast<int32>(bytes.size()), true);
         std::memcpy(*s.descriptorGiven, bytes.data(), bytes.size());
@@ -367,16 +410,29 @@ RunLog HostSimulator::RunFilter() {
     if (ok) ok = Call(filterSelectorPrepare) == noErr;
     if (ok && Call(filterSelectorStart) == noErr) {
         ContinueLoop();
-        // Finish follows every successful start, whatever continue answered
-        // and also when the user cancelled.
-        Call(filterSelectorFinish);
+        bool continued = true;
+        for (const SelectorCall& call : state_->run.calls)
+            if (call.selector == filterSelectorContinue && call.result != noErr) continued = false;
+        switch (options.finish) {
+            case FINISH_AFTER_START:
+                // Finish follows every successful start, whatever continue
+                // answered and also when the user cancelled.
+                Call(filterSelectorFinish);
+                break;
+            case FINISH_ONLY_ON_SUCCESS:
+                if (continued) Call(filterSelectorFinish);
+                break;
+            case FINISH_ONLY_AFTER_FAILED_CONTINUE:
+                if (!continued) Call(filterSelectorFinish);
+                break;
+        }
     }
     return EndRun();
 }
 
 RunLog HostSimulator::RunAbout() {
     BeginRun();
-    Call(filterSelectorAbout);
+    Call(filterSelectorAbout, options.aboutResult);
     return EndRun();
 }
 
@@ -469,6 +525,8 @@ const RunLog& HostSimulator::EndRun() {
         if ((call.selector == filterSelectorStart || call.selector == filterSelectorContinue) && call.result != noErr)
             failed = true;
     if (failed && s.snapshotTaken) document = s.snapshot;
+    if (!failed && s.snapshotTaken && s.options.mergeThroughSelection && document.hasMask)
+        MergeThroughSelection(document, s.snapshot);
     s.snapshot = SimDocument();
 
     s.parameters = r.parameters;

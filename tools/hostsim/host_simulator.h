@@ -27,6 +27,8 @@
 #include "tools/hostsim/sim_descriptor.h"
 #include "tools/hostsim/sim_document.h"
 
+enum FinishPolicy { FINISH_AFTER_START, FINISH_ONLY_ON_SUCCESS, FINISH_ONLY_AFTER_FAILED_CONTINUE };
+
 struct HostOptions {
     // ---- the filter record ----
     // 608 bytes as current hosts allocate; 556 like the hosts whose record
@@ -46,6 +48,28 @@ struct HostOptions {
     bool enforceMaxSpace = false;   // advanceState fails with -108 when buffers exceed maxSpace
     bool revertOnFailure = true;    // a failed or cancelled run leaves the document as it was
     VRect filterRect = {0, 0, 0, 0};  // empty: the whole image
+    // Tile hints of the whole document instead of tileWidth x tileHeight, each
+    // side at most wholeImageTileLimit (0: no limit), with width and height
+    // traded when wholeImageTilesSwapped (as one host does).
+    bool wholeImageTiles = false;
+    int16 wholeImageTileLimit = 0;
+    bool wholeImageTilesSwapped = false;
+
+    // ---- how advanceState serves the planes (hosts differ; see host_profiles.h) ----
+    // The low plane is ignored: a request for n planes gets planes 0..n-1, and
+    // what the plug-in writes for them lands there.
+    bool planesFromZero = false;
+    // A buffer is refilled only when its rectangle changes: a request for other
+    // planes of the same rectangle gets the buffer as it was. The output
+    // buffer is written back on every call.
+    bool refillOnlyOnNewRectangle = false;
+    bool reportColumnBytes = true;  // inColumnBytes / outColumnBytes set (0 otherwise)
+    int16 maxPlanesPerRequest = 0;  // requests for more planes answer paramErr (0: any count)
+    bool outputFromOriginal = false;  // outData starts as the image before the run, not as the output so far
+    // No mask for the plug-in (haveMask 0): the filter rectangle is the
+    // bounds of the selection, and the host merges the result through the
+    // selection after a successful run.
+    bool mergeThroughSelection = false;
 
     // ---- user actions ----
     // abortProc answers true once this many progress calls were made (0: from
@@ -72,6 +96,12 @@ struct HostOptions {
     // given with PlayDescriptor) at the start of the next.
     bool replayDescriptor = false;
     bool offerErrorString = true;
+    // descriptorParameters without read and write procedures (and no descriptor).
+    bool offerDescriptorProcs = true;
+
+    // ---- procedures that answer without doing anything ----
+    bool stubPropertyProcs = false;    // propertyProcs answer noErr and write nothing
+    bool stubHandleSizeProcs = false;  // getSizeProc answers 0, setSizeProc answers noErr and keeps the size
 
     // ---- the run ----
     bool callParameters = true;  // the user asked for the dialog: parameters before prepare
@@ -79,6 +109,11 @@ struct HostOptions {
     bool keepParameters = true;  // keep the parameters handle between runs
     std::vector<uint8_t> iccProfile;  // handed over in iCCprofileData when not empty
     int32 maxContinueCalls = 100000;
+    int16 aboutResult = noErr;  // the result the about selector starts with
+    // When finish comes: after every successful start (whatever continue
+    // answered or the user did), only when every selector succeeded, or only
+    // after a failed continue.
+    FinishPolicy finish = FINISH_AFTER_START;
 };
 
 constexpr int16 kSelectorNotCalled = 0x7FFF;

@@ -6,6 +6,8 @@
 // in the record: planes lo..hi interleaved per pixel, rows `rowBytes` apart,
 // sampled every `rate` pixels (inputRate / maskRate, 16.16 fixed point, 0
 // read as 1). Input outside the image is padded as inputPadding asks.
+// Host profiles change this as their hosts do (HostOptions: planesFromZero,
+// refillOnlyOnNewRectangle, outputFromOriginal, maxPlanesPerRequest).
 #include <cstring>
 
 #include "tools/hostsim/sim_state.h"
@@ -180,7 +182,7 @@ OSErr FillInput(SimState& state, const Request& request) {
     }
     record->inData = buffer.memory.Data();
     record->inRowBytes = buffer.rowBytes;
-    record->inColumnBytes = planes * b;
+    record->inColumnBytes = state.options.reportColumnBytes ? planes * b : 0;
     record->inPlaneBytes = b;
     return noErr;
 }
@@ -207,19 +209,20 @@ OSErr FillOutput(SimState& state, const Request& request) {
     buffer.planeBytes = static_cast<size_t>(b);
     buffer.memory.Allocate(static_cast<size_t>(buffer.rowBytes) * buffer.rows, 0xCD);
     buffer.active = true;
+    SimDocument& source = state.options.outputFromOriginal && state.snapshotTaken ? state.snapshot : document;
     if (state.options.fillOutputFromDocument) {
         for (int32 row = 0; row < buffer.rows; row++) {
             uint8_t* to = buffer.memory.Data() + static_cast<size_t>(row) * buffer.rowBytes;
             for (int32 column = 0; column < buffer.columns; column++)
                 for (int32 p = 0; p < planes; p++, to += b)
-                    std::memcpy(to, document.SampleAddress(request.lo + p, r.left + column, r.top + row),
+                    std::memcpy(to, source.SampleAddress(request.lo + p, r.left + column, r.top + row),
                                 static_cast<size_t>(b));
         }
     }
     state.outPending = true;
     record->outData = buffer.memory.Data();
     record->outRowBytes = buffer.rowBytes;
-    record->outColumnBytes = planes * b;
+    record->outColumnBytes = state.options.reportColumnBytes ? planes * b : 0;
     record->outPlaneBytes = b;
     return noErr;
 }
@@ -282,28 +285,54 @@ OSErr SimState::AdvanceState() {
     return ServeRectangles();
 }
 
+static bool SameRect(const VRect& a, const VRect& b) {
+    return a.top == b.top && a.left == b.left && a.bottom == b.bottom && a.right == b.right;
+}
+
 OSErr SimState::ServeRectangles() {
     CommitOutput();
-    for (SimImageBuffer* buffer : {&in, &out, &mask}) {
-        buffer->memory.Release();
-        buffer->active = false;
-    }
-    record->inData = record->outData = record->maskData = nullptr;
-
     const bool big32 = UsingBig();
     Request input{big32 ? big.inRect32 : ToVRect(record->inRect), record->inLoPlane, record->inHiPlane};
     Request output{big32 ? big.outRect32 : ToVRect(record->outRect), record->outLoPlane, record->outHiPlane};
     const VRect maskRect = big32 ? big.maskRect32 : ToVRect(record->maskRect);
+    // Without a selection the host has no mask to give: maskData stays NULL.
+    const bool wantMask = !IsEmpty(maskRect) && owner->document.hasMask && record->haveMask;
+
+    // A host that refills only for a new rectangle keeps a buffer whose
+    // rectangle is asked for again, whatever planes are asked for now.
+    auto kept = [this](const SimImageBuffer& buffer, const VRect& rect) {
+        return options.refillOnlyOnNewRectangle && buffer.active && !IsEmpty(rect) && SameRect(buffer.rect, rect);
+    };
+    const bool keepIn = kept(in, input.rect), keepOut = kept(out, output.rect);
+    const bool keepMask = wantMask && kept(mask, maskRect);
+    struct Slot {
+        SimImageBuffer* buffer;
+        bool keep;
+        void** data;
+    } slots[] = {{&in, keepIn, &record->inData}, {&out, keepOut, &record->outData}, {&mask, keepMask, &record->maskData}};
+    for (Slot& slot : slots) {
+        if (slot.keep) continue;
+        slot.buffer->memory.Release();
+        slot.buffer->active = false;
+        *slot.data = nullptr;
+    }
+    if (keepOut) outPending = true;  // written back again at the next call
 
     OSErr error = noErr;
-    if (!IsEmpty(input.rect)) {
-        error = PlanesValid(*this, "in", input.lo, input.hi) ? FillInput(*this, input) : paramErr;
+    const int32 limit = options.maxPlanesPerRequest;
+    for (const Request* request : {&input, &output}) {
+        if (IsEmpty(request->rect)) continue;
+        if (!PlanesValid(*this, request == &input ? "in" : "out", request->lo, request->hi)) error = paramErr;
+        if (limit > 0 && request->hi - request->lo + 1 > limit) error = paramErr;
     }
-    if (error == noErr && !IsEmpty(output.rect)) {
-        error = PlanesValid(*this, "out", output.lo, output.hi) ? FillOutput(*this, output) : paramErr;
+    // A host that ignores the low plane serves the same number of planes from plane 0.
+    if (options.planesFromZero) {
+        input = Request{input.rect, 0, static_cast<int16>(input.hi - input.lo)};
+        output = Request{output.rect, 0, static_cast<int16>(output.hi - output.lo)};
     }
-    // Without a selection the host has no mask to give: maskData stays NULL.
-    if (error == noErr && !IsEmpty(maskRect) && owner->document.hasMask) error = FillMask(*this, maskRect);
+    if (error == noErr && !keepIn && !IsEmpty(input.rect)) error = FillInput(*this, input);
+    if (error == noErr && !keepOut && !IsEmpty(output.rect)) error = FillOutput(*this, output);
+    if (error == noErr && !keepMask && wantMask) error = FillMask(*this, maskRect);
 
     if (error == noErr && options.enforceMaxSpace) {
         const size_t total = in.memory.Size() + out.memory.Size() + mask.memory.Size();

@@ -150,7 +150,8 @@ SimState* CurrentSim();
 void FillHandleProcs(SimState& state);
 void FillDescriptorProcs(SimState& state);
 SPBasicSuite* SimBasicSuite();
-const PropertyProcs* SimPropertyProcs();
+// The property procedures; `stub`: the ones that answer noErr and write nothing.
+const PropertyProcs* SimPropertyProcs(bool stub);
 AdvanceStateProc SimAdvanceStateProc();
 ProgressProc SimProgressProc();
 TestAbortProc SimAbortProc();

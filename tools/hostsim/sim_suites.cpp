@@ -144,6 +144,17 @@ OSErr SetProperty(OSType signature, OSType key, int32 index, intptr_t simple, Ha
 
 PropertyProcs gPropertyProcs = {kPropertySuiteVersion1, 2, GetProperty, SetProperty};
 
+// A host whose property procedures only say yes: nothing is written back.
+OSErr StubGetProperty(OSType signature, OSType key, int32 index, intptr_t*, Handle*) {
+    if (SimState* state = CurrentSim()) state->CheckCaller("getPropertyProc");
+    return RecordProperty(false, signature, key, index, 0, noErr);
+}
+OSErr StubSetProperty(OSType signature, OSType key, int32 index, intptr_t simple, Handle) {
+    if (SimState* state = CurrentSim()) state->CheckCaller("setPropertyProc");
+    return RecordProperty(true, signature, key, index, simple, noErr);
+}
+PropertyProcs gStubPropertyProcs = {kPropertySuiteVersion1, 2, StubGetProperty, StubSetProperty};
+
 // ---- error suite ----
 
 SPErr SetErrorFromPString(const Str255 message) {
@@ -184,7 +195,8 @@ namespace {
 const void* OfferedSuite(SimState& state, const char* name, int32 version) {
     const HostOptions& o = state.options;
     if (std::strcmp(name, PROPERTY_SUITE_NAME) == 0)
-        return o.offerPropertySuite && version == kPropertySuiteVersion1 ? &gPropertyProcs : nullptr;
+        return o.offerPropertySuite && version == kPropertySuiteVersion1 ? SimPropertyProcs(o.stubPropertyProcs)
+                                                                          : nullptr;
     if (std::strcmp(name, ERROR_SUITE_NAME) == 0)
         return o.offerErrorSuite && version == kErrorSuiteVersion1 ? &ErrorSuiteTable() : nullptr;
     if (std::strcmp(name, DESCRIPTOR_REGISTRY_SUITE_NAME) == 0)
@@ -198,4 +210,4 @@ const void* OfferedSuite(SimState& state, const char* name, int32 version) {
 }  // namespace
 
 SPBasicSuite* SimBasicSuite() { return &gBasicSuite; }
-const PropertyProcs* SimPropertyProcs() { return &gPropertyProcs; }
+const PropertyProcs* SimPropertyProcs(bool stub) { return stub ? &gStubPropertyProcs : &gPropertyProcs; }

@@ -24,6 +24,7 @@
 
 #include "host/host_abi.h"
 #include "host/resource_description.h"
+#include "tools/hostsim/host_profiles.h"
 #include "tools/hostsim/host_simulator.h"
 #include "tools/hostsim/dialog_driver_win32.h"
 #include "tools/hostsim/image_files.h"
@@ -33,9 +34,12 @@ namespace {
 
 const char kUsage[] =
     "usage: rlhost PLUGIN.8bf info\n"
-    "       rlhost PLUGIN.8bf about [--no-basic-suite]\n"
+    "       rlhost PLUGIN.8bf about [--no-basic-suite] [--host-profile NAME]\n"
     "       rlhost PLUGIN.8bf run [options]\n"
+    "       rlhost --host-profiles   the host profiles and what sets each apart\n"
     "options of run:\n"
+    "  --host-profile NAME     behave as a public host engine does (pspihost, gimp-pspi,\n"
+    "                          psfilterhost, psfilterpdn); the options below change it further\n"
     "  --mode N                image mode 1, 3, 10, 11, 16 or 17 (default 3)\n"
     "  --size WxH              document size (default 256x192)\n"
     "  --image FILE            document from a PGM, PPM or PFM file (mode from the file)\n"
@@ -221,6 +225,8 @@ int RunAbout(const Plugin& plugin, int argc, char** argv) {
     for (int i = 0; i < argc; i++) {
         if (std::strcmp(argv[i], "--no-basic-suite") == 0) {
             host.options.offerBasicSuite = false;
+        } else if (std::strcmp(argv[i], "--host-profile") == 0 && i + 1 < argc && FindHostProfile(argv[i + 1])) {
+            FindHostProfile(argv[++i])->apply(host.options);
         } else {
             std::fprintf(stderr, "rlhost: unknown option '%s'\n%s", argv[i], kUsage);
             return 1;
@@ -230,6 +236,7 @@ int RunAbout(const Plugin& plugin, int argc, char** argv) {
     StartDialogDriver(DialogDriverOptions());
     RunLog run = host.RunAbout();
     StopDialogDriver();
+    if (host.options.aboutResult != noErr) std::printf("about: the host preset the result to %d\n", host.options.aboutResult);
     std::printf("about: %d\n", run.Result(filterSelectorAbout));
     for (const ClosedDialog& dialog : ClosedDialogs()) {
         std::printf("Dialog closed: \"%s\"\n", dialog.title.c_str());
@@ -254,6 +261,7 @@ struct RunOptions {
     std::string dialogSteps;
     std::string screenshot;
     int openglSetting = 0;
+    const HostProfile* profile = nullptr;
 };
 
 // A number of at most nine digits (no sign, no overflow), then `end` must follow.
@@ -292,7 +300,23 @@ bool ParseInt(const char* text, int low, int high, int* value) {
 }
 
 // Fills `run` and `host.options`; false (after a message) on a bad command line.
+// A host profile goes first, so that the other options change it.
 bool ParseRunOptions(int argc, char** argv, RunOptions& run, HostOptions& options) {
+    for (int i = 0; i + 1 < argc; i++) {
+        if (std::strcmp(argv[i], "--host-profile") != 0) continue;
+        run.profile = FindHostProfile(argv[i + 1]);
+        if (!run.profile) {
+            std::fprintf(stderr, "rlhost: --host-profile takes one of:");
+            for (const HostProfile& p : HostProfiles()) std::fprintf(stderr, " %s", p.name);
+            std::fprintf(stderr, "\n");
+            return false;
+        }
+        run.profile->apply(options);
+    }
+    if (argc > 0 && std::strcmp(argv[argc - 1], "--host-profile") == 0) {
+        std::fprintf(stderr, "rlhost: --host-profile takes a name\n");
+        return false;
+    }
     for (int i = 0; i < argc; i++) {
         const std::string option = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -302,9 +326,13 @@ bool ParseRunOptions(int argc, char** argv, RunOptions& run, HostOptions& option
             std::fprintf(stderr, "rlhost: %s %s\n", option.c_str(), why);
             return false;
         };
-        if (option == "--mode") {
+        if (option == "--host-profile") {
+            i++;  // applied before the other options
+        } else if (option == "--mode") {
             if (!ParseInt(value, 0, 64, &n) || !SimModeSupported(static_cast<int16>(n)))
                 return bad("takes 1, 3, 10, 11, 16 or 17");
+            if (run.profile && !HostProfileOffersMode(*run.profile, static_cast<int16>(n)))
+                return bad("names a mode this host profile does not offer");
             run.mode = static_cast<int16>(n);
             i++;
         } else if (option == "--size") {
@@ -331,6 +359,8 @@ bool ParseRunOptions(int argc, char** argv, RunOptions& run, HostOptions& option
             options.callParameters = false;
         } else if (option == "--cancel-at") {
             if (!ParseInt(value, 0, 1 << 30, &n)) return bad("takes a progress call count");
+            if (run.profile && !run.profile->canCancel)
+                return bad("cannot be used: this host profile's abortProc never cancels (use --dialog-action cancel)");
             options.cancelAtProgressCall = n;
             i++;
         } else if (option == "--no-big-document") {
@@ -519,8 +549,14 @@ int RunFilter(const Plugin& plugin, int argc, char** argv) {
         host.document = MakeSimDocument(run.mode, run.width, run.height);
         FillSkyPattern(host.document, 1);
     }
+    if (run.profile && !HostProfileOffersMode(*run.profile, host.document.mode)) {
+        std::printf("error: host profile %s does not offer mode %d (%s)\n", run.profile->name, host.document.mode,
+                    SimModeName(host.document.mode));
+        return 1;
+    }
     if (run.mask) SetEllipticSelection(host.document);
     if (run.transparency) AddOpaqueTransparency(host.document);
+    if (run.profile) std::printf("Host profile: %s (%s)\n", run.profile->name, run.profile->summary);
     std::printf("Document: %d x %d, mode %d (%s), %d plane%s%s%s\n", host.document.width, host.document.height,
                 host.document.mode, SimModeName(host.document.mode), host.document.PlaneCount(),
                 host.document.PlaneCount() == 1 ? "" : "s", host.document.hasMask ? ", selection" : "",
@@ -560,6 +596,14 @@ int RunFilter(const Plugin& plugin, int argc, char** argv) {
 
 int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IONBF, 0);
+    if (argc == 2 && std::strcmp(argv[1], "--host-profiles") == 0) {
+        for (const HostProfile& p : HostProfiles()) {
+            std::printf("%-13s %s; modes", p.name, p.summary);
+            for (int16 mode : p.modes) std::printf(" %s", SimModeName(mode));
+            std::printf("\n");
+        }
+        return 0;
+    }
     if (argc < 3) {
         std::fprintf(stderr, "%s", kUsage);
         return 1;
