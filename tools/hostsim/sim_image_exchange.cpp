@@ -308,13 +308,14 @@ OSErr SimState::ServeRectangles() {
     struct Slot {
         SimImageBuffer* buffer;
         bool keep;
-        void** data;
+        void* data;  // the record's pointer field: the packed record may not align it
     } slots[] = {{&in, keepIn, &record->inData}, {&out, keepOut, &record->outData}, {&mask, keepMask, &record->maskData}};
     for (Slot& slot : slots) {
         if (slot.keep) continue;
         slot.buffer->memory.Release();
         slot.buffer->active = false;
-        *slot.data = nullptr;
+        void* none = nullptr;
+        std::memcpy(slot.data, &none, sizeof none);
     }
     if (keepOut) outPending = true;  // written back again at the next call
 
