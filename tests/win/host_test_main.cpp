@@ -39,13 +39,26 @@ ProcessOutput RunConsoleHost(const std::string& arguments, bool withPlugin) {
     std::string command = "\"" + WindowsPath(gHost) + "\"";
     if (withPlugin) command += " \"" + WindowsPath(gPlugin) + "\"";
     command += " " + arguments;
+    // Wine now and then fails to start a child with ERROR_INTERNAL_ERROR while
+    // the server is busy with another process's exit; a second try a moment
+    // later starts it. Any other failure is reported at once.
     PROCESS_INFORMATION process = {};
-    const BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                                        &process);
+    BOOL started = FALSE;
+    DWORD launchError = 0;
+    for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+        if (attempt > 0) Sleep(500);
+        started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+        if (!started) {
+            launchError = GetLastError();
+            std::fprintf(stderr, "CreateProcess failed (%lu), attempt %d\n", static_cast<unsigned long>(launchError),
+                         attempt + 1);
+            if (launchError != ERROR_INTERNAL_ERROR) break;
+        }
+    }
     CloseHandle(writeEnd);
     if (!started) {
         CloseHandle(readEnd);
-        output.text = "CreateProcess failed: " + std::to_string(GetLastError());
+        output.text = "CreateProcess failed: " + std::to_string(launchError);
         return output;
     }
     // Read until the child has exited and the pipe is drained. The end of the
