@@ -113,6 +113,15 @@ void LoadEffectParameters(const ParameterSet& set) {
     }
 }
 
+void DiscardEffectShapes() {
+    for (ShapeCache& cache : gShapeCaches)
+        for (auto& column : cache.entry)
+            for (SubShapeEntry& entry : column) {
+                DeallocateBuffer(&entry.elements);
+                entry = SubShapeEntry{};
+            }
+}
+
 void ReleaseEffectShapeCaches() {
     for (int32_t kind = 0; kind < EFFECT_SHAPE_KINDS; kind++) ReleaseShapeCache(&gShapeCaches[kind]);
 }

@@ -79,5 +79,8 @@ uint32_t DistanceCode(EffectShapeKind kind, uint64_t distanceSquared);
 ShapeCache* EffectShapeCache(EffectShapeKind kind);
 // The render's parameters into the three CPU caches (clamped on the way in).
 void LoadEffectParameters(const ParameterSet& set);
+// Frees the sub-shapes of the three CPU caches, which stay ready to build
+// them again (generators and parameters kept).
+void DiscardEffectShapes();
 // End of a run: frees the elements of the three CPU caches.
 void ReleaseEffectShapeCaches();

@@ -1,6 +1,7 @@
 // The final render: bands, passes, selection, colouring and the composite.
 #include "effects/final_render.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -8,6 +9,8 @@
 #include "analysis/analysis_task.h"
 #include "support/thread_pool.h"
 #include "effects/effect_tables.h"
+#include "effects/packed_spikes.h"
+#include "effects/radial_flare.h"
 #include "effects/shape_cache.h"
 #include "image/blend.h"
 #include "image/color_management.h"
@@ -22,12 +25,32 @@ namespace {
 
 constexpr uint32_t kMax = 0xFFFFFFFEu;
 
+// How a render draws its shapes: the flares from their profile, the spikes
+// packed; prepared before the band threads start.
+struct EffectPlan {
+    PackedSpikes spikes;
+    RadialFlare soft;
+    RadialFlare ring;
+};
+
+bool PrepareEffectPlan(EffectPlan* plan, const ParameterSet& p) {
+    return PreparePackedSpikes(&plan->spikes, p) && PrepareRadialFlare(&plan->soft, SOFT_FLARE_SHAPE, p) &&
+           PrepareRadialFlare(&plan->ring, RING_FLARE_SHAPE, p);
+}
+
+void ReleaseEffectPlan(EffectPlan* plan) {
+    ReleasePackedSpikes(&plan->spikes);
+    ReleaseRadialFlare(&plan->soft);
+    ReleaseRadialFlare(&plan->ring);
+}
+
 struct BandTask {
     Image* working;
+    EffectPlan* plan;
     const ScreenCoding* coding;  // the image's coding tables, shared by every band
     const RenderProgress* progress;
     ParameterSet parameters;
-    ImageRect band;
+    struct StripQueue* strips;
     const LightSourceList* table;
     bool gray;
 };
@@ -43,8 +66,9 @@ bool Advance(const RenderProgress* progress, int64_t units) {
 }
 
 bool DrawPass(Image* band, const ImageRect& bandRect, const ParameterSet& p, const LightSourceList* table,
-              bool gray, EffectShapeKind kind, uint32_t threshold, const RenderProgress* progress) {
-    ShapeCache* cache = EffectShapeCache(kind);
+              bool gray, EffectShapeKind kind, uint32_t threshold, EffectPlan* plan,
+              const RenderProgress* progress) {
+    const RadialFlare* flare = kind == SOFT_FLARE_SHAPE ? &plan->soft : kind == RING_FLARE_SHAPE ? &plan->ring : nullptr;
     const LightSource* sources = LightSourceRecords(table);
     uint32_t ringFactor = static_cast<uint32_t>(
         static_cast<double>(p.ringFlareIntensity) / 100.0 * p.ringFlareIntensity / 100.0 * 4294967294.0);
@@ -63,7 +87,10 @@ bool DrawPass(Image* band, const ImageRect& bandRect, const ParameterSet& p, con
             }
             ShapeColor colour = {rgb[0], rgb[1], rgb[2], intensity};
             ShapePosition at = {sources[i].x, sources[i].xQuarter, sources[i].y, sources[i].yQuarter};
-            if (!DrawShapeInto(band, bandRect, cache, colour, at, BLEND_SCREEN)) return false;
+            if (flare)
+                DrawRadialFlareInto(band, bandRect, *flare, colour, at, BLEND_SCREEN);
+            else if (!DrawPackedSpikesInto(band, bandRect, &plan->spikes, colour, at, BLEND_SCREEN))
+                return false;
         }
         if (!Advance(progress, 1)) return true;
     }
@@ -77,6 +104,19 @@ constexpr int32_t STRIP_ROWS = 256;
 
 int64_t StripsOf(int32_t top, int32_t bottom) { return (static_cast<int64_t>(bottom) - top + STRIP_ROWS - 1) / STRIP_ROWS; }
 
+bool DrawEffectsWithPlan(Image* band, const ImageRect& bandRect, const ParameterSet& p, const LightSourceList* table,
+                         bool gray, EffectPlan* plan, const RenderProgress* progress);
+
+// The strips of the picture, handed to the band threads one at a time as
+// each finishes the one before: where the bright stars crowd, no thread
+// waits for another. A strip's pixels come out the same whichever thread
+// draws it.
+struct StripQueue {
+    ImageRect area;
+    int32_t count;
+    std::atomic<int32_t> next;
+};
+
 uint32_t RenderEffectsBand(void* raw) {
     auto* task = static_cast<BandTask*>(raw);
     Image* working = task->working;
@@ -84,15 +124,18 @@ uint32_t RenderEffectsBand(void* raw) {
     // own grey profile, since a colour space does not fit a one-channel band.
     ColorProfile space = task->gray ? working->profile : GetWorkingProfile();
     Image band;
-    for (int32_t top = task->band.top; top < task->band.bottom; top += STRIP_ROWS) {
-        const ImageRect strip = {task->band.left, top, task->band.right,
-                                 task->band.bottom - top > STRIP_ROWS ? top + STRIP_ROWS : task->band.bottom};
+    StripQueue* queue = task->strips;
+    for (int32_t index = queue->next++; index < queue->count; index = queue->next++) {
+        const int32_t top = queue->area.top + index * STRIP_ROWS;
+        const ImageRect strip = {queue->area.left, top, queue->area.right,
+                                 queue->area.bottom - top > STRIP_ROWS ? top + STRIP_ROWS : queue->area.bottom};
         if (!CreateImage(&band, strip, strip, working->mode, space, false, false)) {
             SetGlobalErrorCode(RUN_RENDER_FAILED);
             break;
         }
         std::memset(band.pixels.pointer, 0, band.pixels.size);  // also the unused channels of grey floats
-        if (!DrawEffectsIntoBand(&band, strip, task->parameters, task->table, task->gray, task->progress)) {
+        if (!DrawEffectsWithPlan(&band, strip, task->parameters, task->table, task->gray, task->plan,
+                                 task->progress)) {
             SetGlobalErrorCode(RUN_RENDER_FAILED);
             break;
         }
@@ -173,8 +216,10 @@ void ColourLightSource(uint32_t rgb[3], const ParameterSet& p) {
     rgb[2] = B;
 }
 
-bool DrawEffectsIntoBand(Image* band, const ImageRect& bandRect, const ParameterSet& p, const LightSourceList* table,
-                         bool gray, const RenderProgress* progress) {
+namespace {
+
+bool DrawEffectsWithPlan(Image* band, const ImageRect& bandRect, const ParameterSet& p, const LightSourceList* table,
+                         bool gray, EffectPlan* plan, const RenderProgress* progress) {
     if (OsFlagIsSet(&RenderAbortFlag)) return false;
     PixelValue black = {0, 0, 0, kMax, kMax};
     if (!FillImageRect(band, black, IntersectImageRect(bandRect, band->imageRect))) return false;
@@ -191,9 +236,19 @@ bool DrawEffectsIntoBand(Image* band, const ImageRect& bandRect, const Parameter
             if (table->count && !Advance(progress, table->count)) return true;
             continue;
         }
-        if (!DrawPass(band, bandRect, p, table, gray, pass.kind, threshold, progress)) return false;
+        if (!DrawPass(band, bandRect, p, table, gray, pass.kind, threshold, plan, progress)) return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool DrawEffectsIntoBand(Image* band, const ImageRect& bandRect, const ParameterSet& p, const LightSourceList* table,
+                         bool gray, const RenderProgress* progress) {
+    EffectPlan plan = {};
+    const bool drawn = PrepareEffectPlan(&plan, p) && DrawEffectsWithPlan(band, bandRect, p, table, gray, &plan, progress);
+    ReleaseEffectPlan(&plan);
+    return drawn;
 }
 
 int16_t RenderEffectsIntoImage(Image* working, const ParameterSet& parameters, const LightSourceList* table,
@@ -210,14 +265,18 @@ int16_t RenderEffectsIntoImage(Image* working, const ParameterSet& parameters, c
     int32_t count = static_cast<int32_t>(bands.size());
     int32_t passes = (parameters.intensity > 0 || parameters.secondarySpikeIntensity > 0 ? 1 : 0) +
                      (parameters.softFlareIntensity > 0 ? 1 : 0) + (parameters.ringFlareIntensity > 0 ? 1 : 0);
-    // Every strip of every band draws each light source once per enabled pass.
-    int64_t strips = 0;
-    for (const SectionSpan& b : bands) strips += StripsOf(b.top, b.bottom);
-    if (progress && progress->start) progress->start(progress->context, static_cast<int64_t>(passes) * table->count * strips);
+    // Every strip draws each light source once per enabled pass.
+    StripQueue queue;
+    queue.area = working->imageRect;
+    queue.count = static_cast<int32_t>(StripsOf(working->imageRect.top, working->imageRect.bottom));
+    queue.next = 0;
+    if (progress && progress->start)
+        progress->start(progress->context, static_cast<int64_t>(passes) * table->count * queue.count);
     std::vector<ThreadRecord> records(static_cast<size_t>(count));
     // The coding tables (65536 powers for 16 bits) are made once for all bands.
     ScreenCoding coding;
-    bool prepared = PrepareScreenCoding(working, &coding);
+    EffectPlan plan = {};
+    bool prepared = PrepareScreenCoding(working, &coding) && PrepareEffectPlan(&plan, parameters);
     if (!prepared) SetGlobalErrorCode(RUN_OUT_OF_MEMORY);
     for (int32_t i = 0; i < count && prepared; i++) {
         auto* task = static_cast<BandTask*>(std::malloc(sizeof(BandTask)));
@@ -225,9 +284,7 @@ int16_t RenderEffectsIntoImage(Image* working, const ParameterSet& parameters, c
             prepared = false;
             break;
         }
-        *task = BandTask{working, &coding, progress, parameters,
-                         ImageRect{working->imageRect.left, bands[static_cast<size_t>(i)].top,
-                                   working->imageRect.right, bands[static_cast<size_t>(i)].bottom},
+        *task = BandTask{working, &plan, &coding, progress, parameters, &queue,
                          table, IsGrayMode(hostMode)};
         records[static_cast<size_t>(i)].startRoutine = RenderEffectsBand;
         records[static_cast<size_t>(i)].argument = task;
@@ -243,5 +300,8 @@ int16_t RenderEffectsIntoImage(Image* working, const ParameterSet& parameters, c
     }
     for (auto& r : records) DestroyThread(&r);
     ReleaseScreenCoding(&coding);
+    ReleaseEffectPlan(&plan);
+    // The picture is drawn: the shapes' memory goes before it is written out.
+    DiscardEffectShapes();
     return GetGlobalErrorCode();
 }

@@ -19,15 +19,7 @@ const char* const kLowMemoryWarning = "Low memory.  Check image - some effects m
 std::atomic<bool> gEffectsDropped{false};
 std::atomic<bool> gLowMemoryWarned{false};
 
-// Quarter offsets outside 0..3 carry into the pixel position, so any
-// position selects one of the 16 entries.
-ShapePosition Normalized(const ShapePosition& p) {
-    int64_t qx = p.xQuarter, qy = p.yQuarter;
-    int64_t cx = qx >= 0 ? qx / 4 : -((3 - qx) / 4);
-    int64_t cy = qy >= 0 ? qy / 4 : -((3 - qy) / 4);
-    return ShapePosition{static_cast<int32_t>(p.x + cx), static_cast<int32_t>(qx - 4 * cx),
-                         static_cast<int32_t>(p.y + cy), static_cast<int32_t>(qy - 4 * cy)};
-}
+}  // namespace
 
 // Takes ShapeCreationMutex; every failure is reported and leaves it free.
 bool LockShapeCreation() {
@@ -51,6 +43,10 @@ bool LockShapeCreation() {
             return false;
     }
 }
+
+void UnlockShapeCreation() { OsReleaseMutex(gShapeCreationMutex); }
+
+namespace {
 
 // The entry an operation works on, built if need be. `built` tells whether
 // the generator ran and failed (false) or all went well (true); without a
@@ -98,6 +94,14 @@ uint32_t WeightedMean(uint64_t sum, uint64_t weights) {
 
 }  // namespace
 
+ShapePosition NormalizeShapePosition(const ShapePosition& p) {
+    int64_t qx = p.xQuarter, qy = p.yQuarter;
+    int64_t cx = qx >= 0 ? qx / 4 : -((3 - qx) / 4);
+    int64_t cy = qy >= 0 ? qy / 4 : -((3 - qy) / 4);
+    return ShapePosition{static_cast<int32_t>(p.x + cx), static_cast<int32_t>(qx - 4 * cx),
+                         static_cast<int32_t>(p.y + cy), static_cast<int32_t>(qy - 4 * cy)};
+}
+
 bool AppendShapeElement(SubShapeEntry* entry, const ShapeElement& element, uint32_t growth) {
     uint64_t held = entry->elements.pointer ? entry->elements.size / sizeof(ShapeElement) : 0;
     uint64_t needed = static_cast<uint64_t>(entry->count) + 1;
@@ -127,7 +131,7 @@ void LoadShapeCacheParameters(ShapeCache* cache, const ParameterSet& set) {
 
 bool DrawShapeInto(Image* destination, const ImageRect& clipRect, ShapeCache* cache, const ShapeColor& color,
                    const ShapePosition& position, uint32_t blendMode) {
-    ShapePosition at = Normalized(position);
+    ShapePosition at = NormalizeShapePosition(position);
 
     // The cache's type and entries are written by whichever band thread
     // builds a sub-shape first, under the lock; a built entry (its flag
@@ -178,7 +182,7 @@ bool DrawShapeInto(Image* destination, const ImageRect& clipRect, ShapeCache* ca
 bool SampleShapeFrom(const Image* image, ShapeCache* cache, const ShapePosition& position, PixelValue* mean) {
     *mean = PixelValue{0, 0, 0, UNIT_ONE, UNIT_ONE};
     if (!ShapeTypeIsImage(cache, "SampleShapeFrom")) return false;
-    ShapePosition at = Normalized(position);
+    ShapePosition at = NormalizeShapePosition(position);
     bool generated;
     SubShapeEntry* entry = BuildEntry(cache, at.xQuarter, at.yQuarter, "SampleShapeFrom", &generated);
     if (!entry || !generated || !EntryStorageValid(entry)) return false;
@@ -206,7 +210,7 @@ bool AnalyzeShapeFrom(const Image* image, ShapeCache* cache, const ShapePosition
                       ShapeStatistics* statistics) {
     *statistics = ShapeStatistics{UNIT_ONE, 0, 0, 0.0f};
     if (!ShapeTypeIsImage(cache, "AnalyzeShapeFrom")) return false;
-    ShapePosition at = Normalized(position);
+    ShapePosition at = NormalizeShapePosition(position);
     bool generated;
     SubShapeEntry* entry = BuildEntry(cache, at.xQuarter, at.yQuarter, "AnalyzeShapeFrom", &generated);
     if (!entry || !generated || !EntryStorageValid(entry)) return false;

@@ -82,6 +82,10 @@ inline const ShapeElement* SubShapeElements(const SubShapeEntry* entry) {
     return static_cast<const ShapeElement*>(entry->elements.pointer);
 }
 
+// Quarter offsets outside 0..3 carry into the pixel position, so any
+// position selects one of the 16 sub-shapes.
+ShapePosition NormalizeShapePosition(const ShapePosition& position);
+
 // Appends one element, growing the buffer by `growth` elements when it is
 // full. When memory runs out the user is warned, the count is unchanged and
 // the result is false.
@@ -106,6 +110,11 @@ bool AnalyzeShapeFrom(const Image* image, ShapeCache* cache, const ShapePosition
 
 // Frees every element buffer and clears the whole cache to zero.
 void ReleaseShapeCache(ShapeCache* cache);
+
+// Takes and gives back the lock of the check-and-build step; a failure to
+// take it is reported and the caller does not build.
+bool LockShapeCreation();
+void UnlockShapeCreation();
 
 // The lock of the check-and-build step of DrawShapeInto, one per filter run.
 bool CreateShapeCreationMutex();

@@ -39,26 +39,36 @@ void BlendStore(PixelValue* d, const PixelValue& s) {
     d->mask = s.mask;
 }
 
-void BlendScreen(PixelValue* d, const PixelValue& s) {
-    uint32_t largest = LargestColor(s);
-    uint32_t l = UnitProduct(largest, s.alpha);
-    l = l < 0x1000000u ? l << 8 : UNIT_ONE;
-    uint32_t* colors[3] = {&d->c0, &d->c1, &d->c2};
+void BlendScreen(PixelValue* d, const PixelValue& s) { BlendScreenWithHue(d, ScreenHueOf(s), s.alpha); }
+
+}  // namespace
+
+ScreenHue ScreenHueOf(const PixelValue& s) {
+    ScreenHue hue;
+    hue.largest = LargestColor(s);
     const uint32_t source[3] = {s.c0, s.c1, s.c2};
     for (int k = 0; k < 3; k++) {
         // The source colour's hue as a fraction of its largest component.
         uint32_t u = UNIT_ONE;
-        if (largest != 0) {
-            uint64_t ratio = (static_cast<uint64_t>(source[k]) << 32) / largest;
+        if (hue.largest != 0) {
+            uint64_t ratio = (static_cast<uint64_t>(source[k]) << 32) / hue.largest;
             u = ratio < UNIT_ONE ? static_cast<uint32_t>(ratio) : UNIT_ONE;
         }
+        hue.complement[k] = UNIT_ONE - u;
+    }
+    return hue;
+}
+
+void BlendScreenWithHue(PixelValue* d, const ScreenHue& hue, uint32_t alpha) {
+    uint32_t l = UnitProduct(hue.largest, alpha);
+    l = l < 0x1000000u ? l << 8 : UNIT_ONE;
+    uint32_t* colors[3] = {&d->c0, &d->c1, &d->c2};
+    for (int k = 0; k < 3; k++) {
         uint32_t dk = *colors[k];
-        uint32_t screened = COLOR_FULL - UnitProduct(COLOR_FULL - dk, UNIT_ONE - u);
+        uint32_t screened = COLOR_FULL - UnitProduct(COLOR_FULL - dk, hue.complement[k]);
         *colors[k] = UnitProduct(dk, UNIT_ONE - l) + UnitProduct(l, screened);
     }
 }
-
-}  // namespace
 
 void BlendPixel(PixelValue* d, const PixelValue& s, uint32_t mode) {
     uint32_t a = s.alpha;

@@ -23,3 +23,14 @@ constexpr uint32_t BLEND_SCREEN = FourCharCode('s', 'c', 'r', 'n');
 // Combines `source` into `destination` in `mode`. An unknown mode is
 // reported and leaves the destination as it was.
 void BlendPixel(PixelValue* destination, const PixelValue& source, uint32_t mode);
+
+// The screen blend in two steps: the source colour's hue (each channel's
+// fraction of the largest), which every element of a white shape shares, and
+// the blend of one pixel with that hue at an alpha. Together they are
+// BlendPixel's BLEND_SCREEN.
+struct ScreenHue {
+    uint32_t largest;        // the largest colour channel
+    uint32_t complement[3];  // one minus each channel's fraction of it
+};
+ScreenHue ScreenHueOf(const PixelValue& source);
+void BlendScreenWithHue(PixelValue* destination, const ScreenHue& hue, uint32_t alpha);

@@ -16,12 +16,28 @@ namespace {
 struct IntegerCoding {
     const double* linear;
     const double* upper;
+    const uint32_t* guide;  // guide[k]: the stored value of linear value k / GUIDE_BINS
     uint32_t maximum;
 };
 
-bool BuildCoding(uint32_t maximum, double gamma, TrackedBuffer* storage, IntegerCoding* coding) {
+// The guide's bins over 0..1: a power of two, so that d × GUIDE_BINS is exact.
+constexpr uint32_t GUIDE_BINS = 65536;
+
+// The storage: linear and upper (maximum + 1 doubles each), then the guide
+// (GUIDE_BINS + 1 values).
+uint64_t CodingBytes(uint32_t maximum) {
+    return 2 * (static_cast<uint64_t>(maximum) + 1) * sizeof(double) + (GUIDE_BINS + 1) * sizeof(uint32_t);
+}
+
+IntegerCoding CodingIn(const TrackedBuffer& storage, uint32_t maximum) {
+    const auto* linear = static_cast<const double*>(storage.pointer);
+    const double* upper = linear + maximum + 1;
+    return IntegerCoding{linear, upper, reinterpret_cast<const uint32_t*>(upper + maximum + 1), maximum};
+}
+
+bool BuildCoding(uint32_t maximum, double gamma, TrackedBuffer* storage) {
     uint64_t entries = static_cast<uint64_t>(maximum) + 1;
-    if (ReallocateBuffer(2 * entries * sizeof(double), storage) != 0) return false;
+    if (ReallocateBuffer(CodingBytes(maximum), storage) != 0) return false;
     auto* linear = static_cast<double*>(storage->pointer);
     double* upper = linear + entries;
     for (uint64_t v = 0; v < entries; v++) {
@@ -30,21 +46,25 @@ bool BuildCoding(uint32_t maximum, double gamma, TrackedBuffer* storage, Integer
         upper[v] = gamma == 1.0 ? next : std::pow(next, gamma);
     }
     upper[maximum] = HUGE_VAL;
-    *coding = IntegerCoding{linear, upper, maximum};
+    auto* guide = reinterpret_cast<uint32_t*>(upper + entries);
+    uint32_t w = 0;
+    for (uint32_t k = 0; k <= GUIDE_BINS; k++) {
+        const double d = static_cast<double>(k) / GUIDE_BINS;
+        while (!(upper[w] > d)) w++;
+        guide[k] = w;
+    }
     return true;
 }
 
-// The stored value whose rounding interval holds `d`, searched upwards from
-// `v` (d is never below linear[v]): galloping, then halving.
+// The stored value whose rounding interval holds `d`: the first value whose
+// upper bound exceeds d. It is never below v (d is never below linear[v]),
+// and lies between the guide's values for the bin of d and the next one.
 inline uint32_t EncodeUpFrom(const IntegerCoding& c, uint32_t v, double d) {
     if (d < c.upper[v]) return v;
-    uint32_t low = v + 1, step = 1, high = low;  // answer >= low
-    while (high < c.maximum && d >= c.upper[high]) {
-        low = high + 1;
-        step *= 2;
-        high = step > c.maximum - low ? c.maximum : low + step;
-    }
-    // The answer lies in low..high: the first value whose upper bound exceeds d.
+    const double scaled = d * GUIDE_BINS;
+    const uint32_t bin = scaled >= GUIDE_BINS ? GUIDE_BINS - 1 : static_cast<uint32_t>(scaled);
+    uint32_t low = c.guide[bin] > v + 1 ? c.guide[bin] : v + 1, high = c.guide[bin + 1];
+    if (high < low) high = low;
     while (low < high) {
         uint32_t mid = low + (high - low) / 2;
         if (d < c.upper[mid])
@@ -137,15 +157,14 @@ void WalkArea(Image* picture, const Image* effects, const ImageRect& area, const
 bool PrepareScreenCoding(const Image* picture, ScreenCoding* coding) {
     coding->mode = picture->mode;
     coding->gamma = picture->gamma;
-    IntegerCoding unused;
     switch (picture->mode) {
         case IMAGE_MODE_GRAY8:
         case IMAGE_MODE_RGB8:
-            if (BuildCoding(255, picture->gamma, &coding->storage, &unused)) return true;
+            if (BuildCoding(255, picture->gamma, &coding->storage)) return true;
             break;
         case IMAGE_MODE_GRAY16:
         case IMAGE_MODE_RGB16:
-            if (BuildCoding(65535, picture->gamma, &coding->storage, &unused)) return true;
+            if (BuildCoding(65535, picture->gamma, &coding->storage)) return true;
             break;
         case IMAGE_MODE_RGB_FLOAT:
         case IMAGE_MODE_GRAY_FLOAT:
@@ -168,10 +187,7 @@ bool ScreenCompositeImage(Image* picture, const Image* effects, const ImageRect&
     ImageRect inside = IntersectImageRect(IntersectImageRect(area, picture->imageRect), effects->imageRect);
     if (ImageRectEmpty(inside)) return true;
     Layout layout = LayoutOf(picture);
-    auto integer = [&](uint32_t maximum) {
-        const auto* linear = static_cast<const double*>(coding.storage.pointer);
-        return IntegerCoding{linear, linear + maximum + 1, maximum};
-    };
+    auto integer = [&](uint32_t maximum) { return CodingIn(coding.storage, maximum); };
     switch (picture->mode) {
         case IMAGE_MODE_GRAY8:
         case IMAGE_MODE_RGB8: {

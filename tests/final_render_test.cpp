@@ -9,7 +9,9 @@
 #include "analysis/light_source_table.h"
 #include "effects/effect_tables.h"
 #include "effects/final_render.h"
+#include "effects/radial_flare.h"
 #include "effects/shape_cache.h"
+#include "image/blend.h"
 #include "image/color_management.h"
 #include "image/gamma_tables.h"
 #include "image/image.h"
@@ -226,4 +228,59 @@ TEST_F(RenderTest, EffectsOnlyKeepsOnlyTheEffects) {
             black += (px[0] | px[1] | px[2]) == 0;
         }
     EXPECT_GT(black, 500u);  // the gradient is gone wherever no effect reaches
+}
+
+// The render draws the flares from their profile instead of their stored
+// sub-shapes: for every quarter offset, depth, Length and colour, and clipped
+// to a strip or the image's edge, the pixels must be those the stored shapes
+// give, byte for byte.
+TEST_F(RenderTest, FlaresDrawnFromTheirProfileEqualTheirStoredShapes) {
+    struct Depth {
+        int32_t mode;
+        bool precise;
+    } depths[] = {{IMAGE_MODE_RGB8, true}, {IMAGE_MODE_RGB16, true}, {IMAGE_MODE_RGB_FLOAT, true},
+                  {IMAGE_MODE_RGB16, false}};
+    const ShapeColor colours[] = {{0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFFFE},
+                                  {0xFFFFFF, 0x400000, 0x100000, 0x30000000},
+                                  {0x800000, 0x800000, 0x800000, 0x00400000}};
+    size_t drawn = 0;
+    for (const Depth& depth : depths) {
+        MakeGradient(depth.mode);
+        Image stored;
+        ASSERT_TRUE(CreateImage(&stored, image.imageRect, image.imageRect, depth.mode, GetHostProfile(), false, false));
+        for (int16_t length : {0, 1, 13, 60, 100}) {
+            for (EffectShapeKind kind : {SOFT_FLARE_SHAPE, RING_FLARE_SHAPE}) {
+                InitializeEffectTables();
+                SetEffectArithmetic(depth.precise, depth.mode);
+                SetEffectImage(depth.mode, image.width, image.height);
+                ParameterSet p = Parameters(100);
+                p.length = length;
+                LoadEffectParameters(p);
+                RadialFlare flare = {};
+                ASSERT_TRUE(PrepareRadialFlare(&flare, kind, p));
+                std::memcpy(stored.pixels.pointer, image.pixels.pointer, image.pixels.size);
+                std::vector<uint8_t> profile(static_cast<uint8_t*>(image.pixels.pointer),
+                                             static_cast<uint8_t*>(image.pixels.pointer) + image.pixels.size);
+                Image drawnImage = image;
+                drawnImage.pixels.pointer = profile.data();
+                const ImageRect clips[] = {image.imageRect, {0, 20, 96, 44}};
+                for (int32_t i = 0; i < 16 * 3; i++) {
+                    const ShapePosition at = {-3 + (i * 37) % 100, i % 4, -2 + (i * 23) % 70, (i / 4) % 4};
+                    const ShapeColor& colour = colours[i % 3];
+                    const ImageRect& clip = clips[(i / 16) % 2];
+                    ASSERT_TRUE(DrawShapeInto(&stored, clip, EffectShapeCache(kind), colour, at, BLEND_SCREEN));
+                    DrawRadialFlareInto(&drawnImage, clip, flare, colour, at, BLEND_SCREEN);
+                }
+                ASSERT_EQ(std::memcmp(stored.pixels.pointer, profile.data(), profile.size()), 0)
+                    << "mode " << depth.mode << (depth.precise ? " precise" : " fast") << " length " << length
+                    << " kind " << kind;
+                drawn += std::memcmp(image.pixels.pointer, profile.data(), profile.size()) != 0;
+                ReleaseRadialFlare(&flare);
+            }
+        }
+        ReleaseImage(&stored);
+        ReleaseImage(&image);
+        ReleaseColorManagement();
+    }
+    EXPECT_GE(drawn, 20u);  // the comparisons were of flares that changed the picture
 }
