@@ -9,6 +9,7 @@
 #include "analysis/light_source_table.h"
 #include "effects/effect_tables.h"
 #include "effects/final_render.h"
+#include "effects/packed_spikes.h"
 #include "effects/radial_flare.h"
 #include "effects/shape_cache.h"
 #include "image/blend.h"
@@ -283,4 +284,61 @@ TEST_F(RenderTest, FlaresDrawnFromTheirProfileEqualTheirStoredShapes) {
         ReleaseColorManagement();
     }
     EXPECT_GE(drawn, 20u);  // the comparisons were of flares that changed the picture
+}
+
+// The render keeps the spikes packed and skips the runs a strip or a faint
+// light source cannot show: byte for byte what the full sub-shapes give, with
+// rainbow, secondary spikes, grey images and fast products.
+TEST_F(RenderTest, PackedSpikesEqualTheirStoredShapes) {
+    struct Case {
+        int32_t mode;
+        bool precise;
+        int16_t length, points, sharpness, rainbow, secondary;
+    } cases[] = {{IMAGE_MODE_RGB16, true, 100, 32, 100, 100, 100}, {IMAGE_MODE_RGB8, true, 40, 4, 0, 50, 50},
+                 {IMAGE_MODE_RGB_FLOAT, true, 70, 6, 30, 0, 100},  {IMAGE_MODE_GRAY16, true, 60, 5, 50, 80, 0},
+                 {IMAGE_MODE_RGB16, false, 90, 8, 70, 100, 60},    {IMAGE_MODE_RGB16, true, 0, 4, 50, 50, 50}};
+    const ShapeColor colours[] = {{0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFFFE},
+                                  {0xFFFFFF, 0x400000, 0x100000, 0x30000000},
+                                  {0x800000, 0x800000, 0x800000, 0x00200000}};
+    size_t changed = 0;
+    for (const Case& c : cases) {
+        MakeGradient(c.mode);
+        Image stored;
+        ASSERT_TRUE(CreateImage(&stored, image.imageRect, image.imageRect, c.mode, GetHostProfile(), false, false));
+        std::memcpy(stored.pixels.pointer, image.pixels.pointer, image.pixels.size);
+        std::vector<uint8_t> packedPixels(static_cast<uint8_t*>(image.pixels.pointer),
+                                          static_cast<uint8_t*>(image.pixels.pointer) + image.pixels.size);
+        Image packedImage = image;
+        packedImage.pixels.pointer = packedPixels.data();
+        InitializeEffectTables();
+        SetEffectArithmetic(c.precise, c.mode);
+        SetEffectImage(c.mode, image.width, image.height);
+        ParameterSet p = Parameters(100);
+        p.length = c.length;
+        p.numberOfPoints = c.points;
+        p.spikeSharpness = c.sharpness;
+        p.rainbowIntensity = c.rainbow;
+        p.secondarySpikeIntensity = c.secondary;
+        p.intensity = 100;
+        p.angle = 137;
+        LoadEffectParameters(p);
+        PackedSpikes spikes = {};
+        ASSERT_TRUE(PreparePackedSpikes(&spikes, p));
+        const ImageRect clips[] = {image.imageRect, {0, 20, 96, 44}};
+        for (int32_t i = 0; i < 16 * 3; i++) {
+            const ShapePosition at = {-3 + (i * 37) % 100, i % 4, -2 + (i * 23) % 70, (i / 4) % 4};
+            const ShapeColor& colour = colours[i % 3];
+            const ImageRect& clip = clips[(i / 16) % 2];
+            ASSERT_TRUE(DrawShapeInto(&stored, clip, EffectShapeCache(SPIKE_SHAPE), colour, at, BLEND_SCREEN));
+            ASSERT_TRUE(DrawPackedSpikesInto(&packedImage, clip, &spikes, colour, at, BLEND_SCREEN));
+        }
+        ASSERT_EQ(std::memcmp(stored.pixels.pointer, packedPixels.data(), packedPixels.size()), 0)
+            << "mode " << c.mode << (c.precise ? " precise" : " fast") << " length " << c.length;
+        changed += std::memcmp(image.pixels.pointer, packedPixels.data(), packedPixels.size()) != 0;
+        ReleasePackedSpikes(&spikes);
+        ReleaseImage(&stored);
+        ReleaseImage(&image);
+        ReleaseColorManagement();
+    }
+    EXPECT_EQ(changed, 5u);  // every case but Length 0 drew spikes
 }
