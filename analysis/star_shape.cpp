@@ -8,6 +8,7 @@
 
 #include "image/tracked_buffer.h"
 #include "support/debug_log.h"
+#include "support/thread_pool.h"
 #include "support/os.h"
 #include "support/run_result.h"
 
@@ -35,9 +36,9 @@ bool Stopped(const volatile uint8_t* stop) { return OsFlagIsSet(stop); }
 
 // Buffers that are given back however the measuring ends.
 struct Scratch {
-    TrackedBuffer sky, cell, window, order, spans;
+    TrackedBuffer sky, window, order, spans;
     ~Scratch() {
-        for (TrackedBuffer* b : {&sky, &cell, &window, &order, &spans})
+        for (TrackedBuffer* b : {&sky, &window, &order, &spans})
             if (b->pointer) DeallocateBuffer(b);
     }
 };
@@ -86,6 +87,45 @@ void CellSky(float* values, float* kept, size_t count, float* level, float* devi
     *deviation = spread;
 }
 
+// The cells of some rows of the sky grid, measured by one thread.
+struct SkyRows {
+    const Image* image;
+    SkyMap* sky;
+    float* raw;
+    float* deviations;
+    double* brightest;  // per row of cells: the brightest channel in it
+    const volatile uint8_t* stop;
+};
+
+bool MeasureSkyRows(void* context, int32_t firstRow, int32_t endRow) {
+    const SkyRows& job = *static_cast<SkyRows*>(context);
+    const ImageRect& r = job.image->imageRect;
+    const SkyMap* sky = job.sky;
+    float values[kSkyCell * kSkyCell], kept[kSkyCell * kSkyCell];
+    for (int32_t row = firstRow; row < endRow; row++) {
+        if (Stopped(job.stop)) return false;
+        double brightest = 0.0;
+        for (int32_t column = 0; column < sky->columns; column++) {
+            const int32_t x0 = r.left + column * kSkyCell, y0 = r.top + row * kSkyCell;
+            const int32_t x1 = std::min(x0 + kSkyCell, r.right), y1 = std::min(y0 + kSkyCell, r.bottom);
+            size_t count = 0;
+            for (int32_t y = y0; y < y1; y++)
+                for (int32_t x = x0; x < x1; x++) {
+                    const PixelLight p = LightAt(job.image, x, y);
+                    values[count] = kept[count] = static_cast<float>(p.light);
+                    count++;
+                    brightest = std::max(brightest, p.brightest);
+                }
+            float level, deviation;
+            CellSky(values, kept, count, &level, &deviation);
+            job.raw[row * sky->columns + column] = level;
+            job.deviations[row * sky->columns + column] = deviation;
+        }
+        job.brightest[row] = brightest;
+    }
+    return true;
+}
+
 bool MeasureSky(const Image* image, Scratch* scratch, SkyMap* sky, const volatile uint8_t* stop) {
     const ImageRect& r = image->imageRect;
     const int32_t width = r.right - r.left, height = r.bottom - r.top;
@@ -95,8 +135,10 @@ bool MeasureSky(const Image* image, Scratch* scratch, SkyMap* sky, const volatil
     sky->top = r.top;
     sky->clipping = 0.0;
     const uint64_t cells = static_cast<uint64_t>(sky->columns) * sky->rows;
-    if (ReallocateBuffer(cells * 3 * sizeof(float), &scratch->sky) != 0 ||
-        ReallocateBuffer(static_cast<uint64_t>(kSkyCell) * kSkyCell * 2 * sizeof(float), &scratch->cell) != 0) {
+    // Three floats a cell, then (8-byte aligned) a double a row of cells.
+    const uint64_t floats = (cells * 3 + 1) & ~static_cast<uint64_t>(1);
+    if (ReallocateBuffer(floats * sizeof(float) + static_cast<uint64_t>(sky->rows) * sizeof(double), &scratch->sky) !=
+        0) {
         ReportUnexpected(__LINE__, "MeasureLightSourceShapes() - No memory for the sky of %llu cells.",
                          static_cast<unsigned long long>(cells));
         return false;
@@ -104,27 +146,11 @@ bool MeasureSky(const Image* image, Scratch* scratch, SkyMap* sky, const volatil
     auto* raw = static_cast<float*>(scratch->sky.pointer);
     float* deviations = raw + cells;
     float* smoothed = raw + 2 * cells;
-    auto* values = static_cast<float*>(scratch->cell.pointer);
-    float* kept = values + kSkyCell * kSkyCell;
-    for (int32_t row = 0; row < sky->rows; row++) {
-        if (Stopped(stop)) return false;
-        for (int32_t column = 0; column < sky->columns; column++) {
-            const int32_t x0 = r.left + column * kSkyCell, y0 = r.top + row * kSkyCell;
-            const int32_t x1 = std::min(x0 + kSkyCell, r.right), y1 = std::min(y0 + kSkyCell, r.bottom);
-            size_t count = 0;
-            for (int32_t y = y0; y < y1; y++)
-                for (int32_t x = x0; x < x1; x++) {
-                    const PixelLight p = LightAt(image, x, y);
-                    values[count] = kept[count] = static_cast<float>(p.light);
-                    count++;
-                    sky->clipping = std::max(sky->clipping, p.brightest);
-                }
-            float level, deviation;
-            CellSky(values, kept, count, &level, &deviation);
-            raw[row * sky->columns + column] = level;
-            deviations[row * sky->columns + column] = deviation;
-        }
-    }
+    auto* brightest = reinterpret_cast<double*>(raw + floats);
+    // The cells are measured on every processor, a section of rows each.
+    SkyRows job = {image, sky, raw, deviations, brightest, stop};
+    if (!RunInRowSections(0, sky->rows, MeasureSkyRows, &job)) return false;
+    for (int32_t row = 0; row < sky->rows; row++) sky->clipping = std::max(sky->clipping, brightest[row]);
     // A cell that a large galaxy or a bright star fills reads high: the
     // median of each 3 × 3 block of cells stands for its centre.
     for (int32_t row = 0; row < sky->rows; row++)

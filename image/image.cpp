@@ -242,49 +242,21 @@ bool ResampleRows(const Image* source, Image* destination, int64_t firstRow, int
     return true;
 }
 
-struct ResampleSection {
+struct ResampleJob {
     const Image* source;
     Image* destination;
-    int64_t firstRow, lastRow;
     const volatile uint8_t* stop;
-    bool done;
 };
 
-uint32_t ResampleSectionThread(void* raw) {
-    auto* section = static_cast<ResampleSection*>(raw);
-    section->done = ResampleRows(section->source, section->destination, section->firstRow, section->lastRow,
-                                 section->stop);
-    return 0;
+bool ResampleSectionRows(void* raw, int32_t top, int32_t bottom) {
+    auto* job = static_cast<ResampleJob*>(raw);
+    return ResampleRows(job->source, job->destination, top, bottom, job->stop);
 }
 
-// The reduction runs on the thread pool, one section of destination rows a
-// thread; a section whose thread cannot start is done on this thread, so the
-// result never depends on how many threads ran.
+// The reduction runs on the thread pool, one section of destination rows a thread.
 bool ResampleInSections(const Image* source, Image* destination, const volatile uint8_t* stop) {
-    const int64_t h = destination->height;
-    std::vector<SectionSpan> spans = DivideIntoSections(0, static_cast<int32_t>(h), GetProcessorCount());
-    if (spans.size() <= 1) return ResampleRows(source, destination, 0, h, stop);
-    std::vector<ThreadRecord> records(spans.size());
-    std::vector<ResampleSection*> sections(spans.size(), nullptr);
-    int32_t prepared = 0;
-    for (size_t k = 0; k < spans.size(); k++) {
-        auto* section = static_cast<ResampleSection*>(std::malloc(sizeof(ResampleSection)));
-        if (!section) break;
-        *section = ResampleSection{source, destination, spans[k].top, spans[k].bottom, stop, false};
-        sections[k] = section;
-        records[k].startRoutine = ResampleSectionThread;
-        records[k].argument = section;
-        records[k].index = static_cast<int32_t>(k);
-        prepared++;
-    }
-    SpawnMultipleThreads(records.data(), prepared);
-    bool ok = WaitForMultipleThreads(records.data(), prepared, false);
-    // After a failed wait a thread may still be writing: nothing is redone then.
-    for (size_t k = 0; ok && k < spans.size(); k++)
-        if (!(sections[k] && sections[k]->done))
-            ok = ResampleRows(source, destination, spans[k].top, spans[k].bottom, stop);
-    for (int32_t k = 0; k < prepared; k++) DestroyThread(&records[static_cast<size_t>(k)]);
-    return ok;
+    ResampleJob job = {source, destination, stop};
+    return RunInRowSections(0, static_cast<int32_t>(destination->height), ResampleSectionRows, &job);
 }
 
 }  // namespace

@@ -145,3 +145,45 @@ bool DestroyThread(ThreadRecord* record) {
     record->argument = nullptr;
     return ok;
 }
+
+namespace {
+
+struct RowSection {
+    RowWork work;
+    void* context;
+    int32_t top, bottom;
+    bool done;
+};
+
+uint32_t RowSectionThread(void* raw) {
+    auto* section = static_cast<RowSection*>(raw);
+    section->done = section->work(section->context, section->top, section->bottom);
+    return 0;
+}
+
+}  // namespace
+
+bool RunInRowSections(int32_t top, int32_t bottom, RowWork work, void* context) {
+    std::vector<SectionSpan> spans = DivideIntoSections(top, bottom, GetProcessorCount());
+    if (spans.size() <= 1) return work(context, top, bottom);
+    std::vector<ThreadRecord> records(spans.size());
+    std::vector<RowSection*> sections(spans.size(), nullptr);
+    int32_t prepared = 0;
+    for (size_t k = 0; k < spans.size(); k++) {
+        auto* section = static_cast<RowSection*>(std::malloc(sizeof(RowSection)));
+        if (!section) break;
+        *section = RowSection{work, context, spans[k].top, spans[k].bottom, false};
+        sections[k] = section;
+        records[k].startRoutine = RowSectionThread;
+        records[k].argument = section;
+        records[k].index = static_cast<int32_t>(k);
+        prepared++;
+    }
+    SpawnMultipleThreads(records.data(), prepared);
+    bool ok = WaitForMultipleThreads(records.data(), prepared, false);
+    // After a failed wait a thread may still be writing: nothing is redone then.
+    for (size_t k = 0; ok && k < spans.size(); k++)
+        if (!(sections[k] && sections[k]->done)) ok = work(context, spans[k].top, spans[k].bottom);
+    for (int32_t k = 0; k < prepared; k++) DestroyThread(&records[static_cast<size_t>(k)]);
+    return ok;
+}

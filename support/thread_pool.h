@@ -44,3 +44,10 @@ bool WaitForMultipleThreads(ThreadRecord* records, int32_t count, bool alertable
 bool DestroyThread(ThreadRecord* record);
 // Test hook: thread starts from this record index on fail (-1 = off).
 void SetThreadStartFailureForTesting(int32_t fromIndex);
+
+// Work on rows top..bottom (bottom exclusive); false stops the whole.
+typedef bool (*RowWork)(void* context, int32_t top, int32_t bottom);
+// Runs `work` on the sections of rows top..bottom at once, one thread each.
+// A section whose thread cannot start is done on this thread, so the result
+// never depends on how many threads ran. True when every section was done.
+bool RunInRowSections(int32_t top, int32_t bottom, RowWork work, void* context);

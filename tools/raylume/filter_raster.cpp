@@ -20,6 +20,7 @@
 #include "image/image.h"
 #include "support/os.h"
 #include "support/run_result.h"
+#include "support/thread_pool.h"
 
 namespace {
 
@@ -66,10 +67,10 @@ EngineLayout LayoutOf(const Image& image, int32_t colours) {
 }
 
 template <typename T>
-void RowsIn(const Raster& raster, Image* image, uint64_t* nonFinite) {
+void RowsIn(const Raster& raster, Image* image, uint64_t* nonFinite, int32_t top, int32_t bottom) {
     const EngineLayout layout = LayoutOf(*image, raster.colours);
     const int32_t channels = raster.Channels();
-    for (int32_t y = 0; y < raster.height; y++) {
+    for (int32_t y = top; y < bottom; y++) {
         const T* in = reinterpret_cast<const T*>(raster.Row(y));
         T* out = reinterpret_cast<T*>(PixelAddress(image, 0, y));
         for (int32_t x = 0; x < raster.width; x++, in += channels, out += 4) {
@@ -110,13 +111,13 @@ void KeepOddSamples(const Raster& raster, std::vector<OddSample>* odd) {
 // a non-finite sample gets its original back, and raw values (FITS, float
 // TIFF in counts) change only where the render changed the sample.
 template <typename T>
-void RowsOut(const Image& image, Raster* raster, const std::vector<OddSample>& odd) {
+void RowsOut(const Image& image, Raster* raster, int32_t top, int32_t bottom) {
     const EngineLayout layout = LayoutOf(image, raster->colours);
     const int32_t channels = raster->Channels();
     FitsDetails& fits = raster->fits;
     // FITS data with its scaling, and float TIFF data in counts: the file's own values.
     const bool raw = fits.scaled && !fits.raw.empty();
-    for (int32_t y = 0; y < raster->height; y++) {
+    for (int32_t y = top; y < bottom; y++) {
         T* file = reinterpret_cast<T*>(raster->Row(y));
         const T* engine = reinterpret_cast<const T*>(PixelAddress(&image, 0, y));
         for (int32_t x = 0; x < raster->width; x++, file += channels, engine += 4) {
@@ -133,12 +134,54 @@ void RowsOut(const Image& image, Raster* raster, const std::vector<OddSample>& o
             if (raster->alpha) file[raster->colours] = engine[3];
         }
     }
-    // A sample that is not a number keeps its value, effect or none: it holds
-    // no light to add to, and files use it to mark pixels without data.
+}
+
+// A sample that is not a number keeps its value, effect or none: it holds
+// no light to add to, and files use it to mark pixels without data.
+template <typename T>
+void OddSamplesBack(Raster* raster, const std::vector<OddSample>& odd) {
     for (const OddSample& o : odd) {
         T* sample = reinterpret_cast<T*>(raster->samples.data()) + o.index;
         *sample = static_cast<T>(o.value);
     }
+}
+
+// The copies between the raster and the engine's image run on every
+// processor, a section of rows each: they touch every page of both.
+struct RowCopy {
+    Raster* raster;
+    Image* image;
+    uint64_t nonFinite;  // added to by every section
+};
+
+template <typename T>
+bool CopyRowsIn(void* context, int32_t top, int32_t bottom) {
+    auto* copy = static_cast<RowCopy*>(context);
+    uint64_t found = 0;
+    RowsIn<T>(*copy->raster, copy->image, &found, top, bottom);
+    __atomic_fetch_add(&copy->nonFinite, found, __ATOMIC_RELAXED);
+    return true;
+}
+
+template <typename T>
+bool CopyRowsOut(void* context, int32_t top, int32_t bottom) {
+    auto* copy = static_cast<RowCopy*>(context);
+    RowsOut<T>(*copy->image, copy->raster, top, bottom);
+    return true;
+}
+
+template <typename T>
+void AllRowsIn(Raster* raster, Image* image, uint64_t* nonFinite) {
+    RowCopy copy = {raster, image, 0};
+    RunInRowSections(0, raster->height, CopyRowsIn<T>, &copy);
+    *nonFinite += copy.nonFinite;
+}
+
+template <typename T>
+void AllRowsOut(const Image& image, Raster* raster, const std::vector<OddSample>& odd) {
+    RowCopy copy = {raster, const_cast<Image*>(&image), 0};
+    RunInRowSections(0, raster->height, CopyRowsOut<T>, &copy);
+    OddSamplesBack<T>(raster, odd);
 }
 
 // The raster's ICC profile, handed to colour management as a host would.
@@ -254,10 +297,10 @@ FilterOutcome FilterRaster(Raster* raster, const FilterParameters& requested, co
         const ImageRect area = {0, 0, raster->width, raster->height};
         if (CreateImage(&image, area, area, mode, GetHostProfile(), false, false)) {
             switch (raster->depth) {
-                case 8: RowsIn<uint8_t>(*raster, &image, &outcome.nonFinite); break;
-                case 16: RowsIn<uint16_t>(*raster, &image, &outcome.nonFinite); break;
+                case 8: AllRowsIn<uint8_t>(raster, &image, &outcome.nonFinite); break;
+                case 16: AllRowsIn<uint16_t>(raster, &image, &outcome.nonFinite); break;
                 default:
-                    RowsIn<float>(*raster, &image, &outcome.nonFinite);
+                    AllRowsIn<float>(raster, &image, &outcome.nonFinite);
                     KeepOddSamples<float>(*raster, &odd);
                     break;
             }
@@ -319,9 +362,9 @@ FilterOutcome FilterRaster(Raster* raster, const FilterParameters& requested, co
                 SetGlobalErrorCode(RUN_OUT_OF_MEMORY);
             } else {
                 switch (raster->depth) {
-                    case 8: RowsOut<uint8_t>(image, raster, odd); break;
-                    case 16: RowsOut<uint16_t>(image, raster, odd); break;
-                    default: RowsOut<float>(image, raster, odd); break;
+                    case 8: AllRowsOut<uint8_t>(image, raster, odd); break;
+                    case 16: AllRowsOut<uint16_t>(image, raster, odd); break;
+                    default: AllRowsOut<float>(image, raster, odd); break;
                 }
             }
         } else if (GetGlobalErrorCode() == RUN_OK) {
