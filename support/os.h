@@ -215,4 +215,7 @@ bool OsGetModuleProductVersion(uint16_t parts[4], std::string* failure);
 void* OsAllocate(size_t size);
 void* OsReallocate(void* old, size_t oldSize, size_t newSize);  // keeps min(oldSize, newSize) bytes
 void OsFree(void* block, size_t size);
+// Natively, asks for huge pages under a picture-sized block (8 MiB and more)
+// that was allocated elsewhere; OsAllocate does it for its own. Windows: nothing.
+void OsAdviseLargeBlock(void* block, size_t size);
 

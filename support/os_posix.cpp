@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <pthread.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
@@ -830,7 +831,34 @@ bool OsGetModuleProductVersion(uint16_t parts[4], std::string*) {
 #endif  // !_WIN32
 
 // glibc moves large blocks by remapping their pages: no copy at all.
-void* OsAllocate(size_t size) { return std::malloc(size ? size : 1); }
-void* OsReallocate(void* old, size_t, size_t newSize) { return std::realloc(old, newSize ? newSize : 1); }
+namespace {
+
+// A picture-sized block is touched page by page once it is filled: asking
+// for huge pages makes that a few hundred faults instead of tens of
+// thousands (a tenth of a run's time in a virtual machine). Only the
+// whole pages inside the block are advised; the kernel may ignore it.
+void AdviseHugePagesUnder(void* block, size_t size) {
+    constexpr size_t LARGE_BLOCK = 8u << 20;
+    if (!block || size < LARGE_BLOCK) return;
+    const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const uintptr_t start = (reinterpret_cast<uintptr_t>(block) + page - 1) & ~(page - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(block) + size) & ~(page - 1);
+    if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+}
+
+}  // namespace
+
+void OsAdviseLargeBlock(void* block, size_t size) { AdviseHugePagesUnder(block, size); }
+
+void* OsAllocate(size_t size) {
+    void* block = std::malloc(size ? size : 1);
+    AdviseHugePagesUnder(block, size);
+    return block;
+}
+void* OsReallocate(void* old, size_t, size_t newSize) {
+    void* block = std::realloc(old, newSize ? newSize : 1);
+    AdviseHugePagesUnder(block, newSize);
+    return block;
+}
 void OsFree(void* block, size_t) { std::free(block); }
 

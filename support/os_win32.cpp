@@ -363,6 +363,8 @@ void CopyBytes(void* to, const void* from, size_t bytes) {
 
 }  // namespace
 
+void OsAdviseLargeBlock(void*, size_t) {}
+
 void* OsAllocate(size_t size) { return IsLarge(size) ? AllocateLarge(size) : std::malloc(size ? size : 1); }
 
 void OsFree(void* block, size_t size) {

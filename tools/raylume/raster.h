@@ -33,6 +33,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/os.h"
+
 enum RasterFileFormat : int32_t {
     RASTER_FORMAT_UNKNOWN = 0,
     RASTER_FORMAT_PNM,  // PGM/PPM
@@ -106,6 +108,11 @@ struct UninitializedAllocator : std::allocator<T> {
     UninitializedAllocator() = default;
     template <typename U>
     UninitializedAllocator(const UninitializedAllocator<U>&) {}
+    T* allocate(size_t n) {
+        T* block = std::allocator<T>::allocate(n);
+        OsAdviseLargeBlock(block, n * sizeof(T));
+        return block;
+    }
     template <typename U>
     void construct(U* p) noexcept {
         ::new (static_cast<void*>(p)) U;
