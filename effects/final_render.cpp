@@ -12,6 +12,7 @@
 #include "effects/packed_spikes.h"
 #include "effects/radial_flare.h"
 #include "effects/shape_cache.h"
+#include "effects/shape_generators.h"
 #include "image/blend.h"
 #include "image/color_management.h"
 #include "image/composite.h"
@@ -304,4 +305,33 @@ int16_t RenderEffectsIntoImage(Image* working, const ParameterSet& parameters, c
     // The picture is drawn: the shapes' memory goes before it is written out.
     DiscardEffectShapes();
     return GetGlobalErrorCode();
+}
+
+uint64_t EstimateRenderMemory(int64_t width, int64_t height, int32_t imageMode, const ParameterSet& parameters) {
+    PreciseMultiply = true;
+    SetEffectArithmetic(true, imageMode);
+    SetEffectImage(imageMode, width, height);
+    LoadEffectParameters(parameters);
+    uint64_t bytes = 0;
+    if (parameters.intensity > 0 || parameters.secondarySpikeIntensity > 0) {
+        // Every sub-shape holds about as many elements as the first; the one
+        // being built is held in full (with room to grow) until it is packed.
+        ShapeCache* cache = EffectShapeCache(SPIKE_SHAPE);
+        GenerateSpikeShape(cache, 0, 0);
+        const uint64_t count = cache->entry[0][0].count > 0 ? static_cast<uint64_t>(cache->entry[0][0].count) : 0;
+        DiscardEffectShapes();
+        PackedSpikes spikes = {};
+        if (PreparePackedSpikes(&spikes, parameters)) bytes += 3 * sizeof(uint32_t) * static_cast<uint64_t>(spikes.codes);
+        ReleasePackedSpikes(&spikes);
+        bytes += 16 * (count * sizeof(PackedElement) +
+                       (count + PACKED_CHUNK_ELEMENTS - 1) / PACKED_CHUNK_ELEMENTS * sizeof(PackedChunk));
+        bytes += count * sizeof(ShapeElement) * 3 / 2;
+    }
+    int32_t bytesPerChannel = 2;
+    if (imageMode == IMAGE_MODE_RGB8 || imageMode == IMAGE_MODE_GRAY8) bytesPerChannel = 1;
+    if (imageMode == IMAGE_MODE_RGB_FLOAT || imageMode == IMAGE_MODE_GRAY_FLOAT) bytesPerChannel = 4;
+    const uint64_t stripRows = static_cast<uint64_t>(height < STRIP_ROWS ? height : STRIP_ROWS);
+    bytes += static_cast<uint64_t>(GetProcessorCount()) * stripRows * static_cast<uint64_t>(width) * 4 * bytesPerChannel;
+    bytes += 2u << 20;  // the screen's coding tables and the flares' profiles
+    return bytes;
 }

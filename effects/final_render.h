@@ -40,3 +40,10 @@ bool DrawEffectsIntoBand(Image* band, const ImageRect& bandRect, const Parameter
 // (also RUN_OUT_OF_MEMORY); the run's result carries the same code.
 int16_t RenderEffectsIntoImage(Image* working, const ParameterSet& parameters, const LightSourceList* table,
                                int32_t imageMode, const RenderProgress* progress = nullptr);
+
+// What a render of an image of this size and mode with these parameters
+// holds at once besides the image: the effects' shapes (measured by building
+// one spike sub-shape, then let go), the strips of the threads and the
+// tables. For a front end that checks the memory before the long work; call
+// it inside a run of the engine (BeginEffectsRun), before the render.
+uint64_t EstimateRenderMemory(int64_t width, int64_t height, int32_t imageMode, const ParameterSet& parameters);

@@ -215,6 +215,11 @@ bool OsGetModuleProductVersion(uint16_t parts[4], std::string* failure);
 void* OsAllocate(size_t size);
 void* OsReallocate(void* old, size_t oldSize, size_t newSize);  // keeps min(oldSize, newSize) bytes
 void OsFree(void* block, size_t size);
+// Bytes this process can still allocate, as far as the system tells: the
+// smaller of the memory available (physical, not counting what can be freed
+// from the file cache) and what an address-space limit leaves. UINT64_MAX
+// when nothing can be read.
+uint64_t OsAvailableMemory();
 // Natively, asks for huge pages under a picture-sized block (8 MiB and more)
 // that was allocated elsewhere; OsAllocate does it for its own. Windows: nothing.
 void OsAdviseLargeBlock(void* block, size_t size);

@@ -15,6 +15,7 @@
 #include <fnmatch.h>
 #include <pthread.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
@@ -847,6 +848,31 @@ void AdviseHugePagesUnder(void* block, size_t size) {
 }
 
 }  // namespace
+
+uint64_t OsAvailableMemory() {
+    uint64_t available = UINT64_MAX;
+    if (FILE* meminfo = std::fopen("/proc/meminfo", "r")) {
+        char line[256];
+        unsigned long long kib = 0;
+        while (std::fgets(line, sizeof line, meminfo))
+            if (std::sscanf(line, "MemAvailable: %llu kB", &kib) == 1) available = static_cast<uint64_t>(kib) << 10;
+        std::fclose(meminfo);
+    }
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+        // What the address space holds now counts against the limit.
+        uint64_t used = 0;
+        if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+            unsigned long long pages = 0;
+            if (std::fscanf(statm, "%llu", &pages) == 1) used = pages * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+            std::fclose(statm);
+        }
+        const uint64_t cap = static_cast<uint64_t>(limit.rlim_cur);
+        const uint64_t left = cap > used ? cap - used : 0;
+        if (left < available) available = left;
+    }
+    return available;
+}
 
 void OsAdviseLargeBlock(void* block, size_t size) { AdviseHugePagesUnder(block, size); }
 

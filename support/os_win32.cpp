@@ -363,6 +363,14 @@ void CopyBytes(void* to, const void* from, size_t bytes) {
 
 }  // namespace
 
+uint64_t OsAvailableMemory() {
+    MEMORYSTATUSEX status;
+    status.dwLength = sizeof status;
+    if (!GlobalMemoryStatusEx(&status)) return UINT64_MAX;
+    // Allocations are limited by the commit charge left and the address space.
+    return status.ullAvailPageFile < status.ullAvailVirtual ? status.ullAvailPageFile : status.ullAvailVirtual;
+}
+
 void OsAdviseLargeBlock(void*, size_t) {}
 
 void* OsAllocate(size_t size) { return IsLarge(size) ? AllocateLarge(size) : std::malloc(size ? size : 1); }

@@ -157,6 +157,24 @@ expect 2 "holds 20 bytes" "$RAYLUME" "$DIR/in.tif" "$DIR/x.tif" --load-settings 
 # (grep reads all of ldd's output: with -q it may stop early, and ldd's
 # broken pipe would fail the pipeline under pipefail.)
 if ! ldd "$RAYLUME" 2>/dev/null | grep libasan >/dev/null; then
+  # What a run needs is known before the long work: far too little memory is
+  # refused at once, with the figures, and nothing is written; accepted, the
+  # run goes on and says that effects may be missing.
+  "$STARFIELD" --seed 5 --width 2400 --height 1600 --stars 300 --peak 0.3:2 --sigma 1.2:2 -o "$DIR/mid.tif" >/dev/null
+  (ulimit -v 120000; "$RAYLUME" "$DIR/mid.tif" "$DIR/low.tif" --length 100 --quiet 2>"$DIR/stderr"); rc=$?
+  [ "$rc" = 5 ] || fail "a run far short of memory exits 5 before the work, not $rc: $(cat "$DIR/stderr")"
+  grep -q "needs about [0-9]* MiB more (the engine's copy of the image [0-9]* MiB.*effects at these settings, [0-9]* MiB) and about [0-9]* MiB are available" "$DIR/stderr" ||
+    fail "the refusal gives what the run needs and what is available: $(cat "$DIR/stderr")"
+  [ -e "$DIR/low.tif" ] && fail "a refused run wrote its output"
+  (ulimit -v 120000; "$RAYLUME" "$DIR/mid.tif" "$DIR/low.tif" --length 100 --accept-partial --quiet 2>"$DIR/stderr"); rc=$?
+  grep -q "going on (--accept-partial): some effects may be missing" "$DIR/stderr" ||
+    fail "--accept-partial goes on past the estimate and says so: $(cat "$DIR/stderr")"
+  case "$rc" in
+    0) [ -s "$DIR/low.tif" ] || fail "--accept-partial exited 0 without a picture" ;;
+    5) [ -e "$DIR/low.tif" ] && fail "a run out of memory wrote its picture" ;;
+    *) fail "--accept-partial exits 0 (or 5 when even the image had no memory), not $rc" ;;
+  esac
+  rm -f "$DIR/low.tif" "$DIR/mid.tif"
   (ulimit -v 150000; "$RAYLUME" "$DIR/in.tif" "$DIR/low.tif" --length 100 --quiet 2>"$DIR/stderr"); rc=$?
   if [ "$rc" = 6 ]; then
     grep -q "Low memory" "$DIR/stderr" || fail "the low-memory warning reaches the user"

@@ -186,11 +186,19 @@ GimpPDBStatusType Filter(gint32 image, gint32 drawable, const PlugInValues& valu
     gimp_progress_update(kAnalysisStart);
     FilterParameters parameters = values.parameters;
     if (values.newLayer) parameters.slot[SLOT_EFFECTS_ONLY] = 1;
+    // A run that cannot have the memory it needs is refused before the long work.
+    const FilterMemory memory = EstimateFilterMemory(raster, parameters);
+    const uint64_t available = OsAvailableMemory();
+    if (memory.more > available) {
+        *error = "not enough memory to filter this drawable: " + MemoryNeedText(memory) + " and about " +
+                 MiB(available) + " MiB are available; close other programs or lower Length, Number of Points or "
+                 "Spike Sharpness";
+        return GIMP_PDB_EXECUTION_ERROR;
+    }
     const FilterOutcome outcome = RunEngine(&raster, parameters);
     ShowDeferredUserMessages();  // the engine's own warnings (effects left out for want of memory)
     if (outcome.result == RUN_OUT_OF_MEMORY) {
-        *error = "not enough memory to filter this drawable: the engine's copy of it takes " +
-                 std::to_string((outcome.bytesNeeded + (1 << 20) - 1) >> 20) + " MiB, its analysis about as much again";
+        *error = "not enough memory to filter this drawable: " + MemoryNeedText(memory) + " and it ran out on the way";
         return GIMP_PDB_EXECUTION_ERROR;
     }
     if (outcome.result != RUN_OK) {

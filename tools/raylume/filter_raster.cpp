@@ -280,6 +280,43 @@ std::string LinearImageWarning(const FilterOutcome& outcome) {
     return text;
 }
 
+FilterMemory EstimateFilterMemory(const Raster& raster, const FilterParameters& requested) {
+    FilterMemory memory;
+    FilterParameters parameters = requested;
+    ClampFilterParameters(&parameters);
+    const uint64_t width = static_cast<uint64_t>(raster.width), height = static_cast<uint64_t>(raster.height);
+    memory.image = width * (height + 1) * 4 * raster.SampleBytes();
+    // The analysis works on 16-bit copies: a quarter-size one, then a full one.
+    memory.analysis = ((width + 3) / 4) * ((height + 3) / 4) * 8 + width * height * 8;
+    const int32_t mode = EngineMode(raster);
+    ProfileBytes profileBytes = {&raster.icc};
+    HostProfileSource profile = {&profileBytes, LockProfile, UnlockProfile};
+    const int16_t before = GetGlobalErrorCode();
+    if (BeginEffectsRun(mode, raster.icc.empty() ? nullptr : &profile)) {
+        ParameterSet set;
+        std::memset(&set, 0, sizeof set);
+        set.scale = 100.0;
+        CopyEffectValues(&set, parameters);
+        memory.effects = EstimateRenderMemory(raster.width, raster.height, mode, set);
+    }
+    EndEffectsRun();
+    ForceGlobalErrorCode(before);
+    // The raster's samples go while the engine runs and come back for the
+    // output: beyond them, the engine's copy and the largest of the rest.
+    const uint64_t held = raster.samples.size();
+    const uint64_t largest = std::max(memory.analysis, memory.effects);
+    memory.more = memory.image + (largest > held ? largest - held : 0);
+    return memory;
+}
+
+std::string MiB(uint64_t bytes) { return std::to_string((bytes + (1 << 20) - 1) >> 20); }
+
+std::string MemoryNeedText(const FilterMemory& memory) {
+    return "it needs about " + MiB(memory.more) + " MiB more (the engine's copy of the image " + MiB(memory.image) +
+           " MiB, then the larger of its analysis, " + MiB(memory.analysis) + " MiB, and the effects at these " +
+           "settings, " + MiB(memory.effects) + " MiB)";
+}
+
 FilterOutcome FilterRaster(Raster* raster, const FilterParameters& requested, const FilterProgress* progress,
                            const LightSourceChoices* choices) {
     FilterOutcome outcome;
@@ -291,8 +328,6 @@ FilterOutcome FilterRaster(Raster* raster, const FilterParameters& requested, co
     HostProfileSource profile = {&profileBytes, LockProfile, UnlockProfile};
     Image image;
     std::vector<OddSample> odd;
-    outcome.bytesNeeded = static_cast<uint64_t>(raster->width) * static_cast<uint64_t>(raster->height + 1) * 4 *
-                          raster->SampleBytes();
     if (BeginEffectsRun(mode, raster->icc.empty() ? nullptr : &profile)) {
         const ImageRect area = {0, 0, raster->width, raster->height};
         if (CreateImage(&image, area, area, mode, GetHostProfile(), false, false)) {

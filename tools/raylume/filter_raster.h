@@ -51,7 +51,6 @@ struct FilterOutcome {
     int16_t result = 0;                    // RUN_OK or the run's failure code
     std::vector<CatalogueEntry> catalogue; // brightest first
     uint64_t nonFinite = 0;                // NaN or infinite float samples met
-    uint64_t bytesNeeded = 0;              // what the engine's image takes (for a memory report)
     bool effectsDropped = false;           // memory ran out while shapes were built: some effects are missing
     uint32_t hiddenAsExtended = 0;         // sources the shape rule hid (starsOnly)
     std::vector<int32_t> picked;           // per pick: the index it changed, or -1 when none was in reach
@@ -62,6 +61,22 @@ struct FilterOutcome {
     bool looksLinear = false;
     double medianLevel = 0, level99 = 0;   // fractions of full scale (samples as stored)
 };
+
+// What filtering a raster will take, part by part, in bytes.
+struct FilterMemory {
+    uint64_t image = 0;     // the engine's copy of the picture
+    uint64_t analysis = 0;  // the analysis's copies (quarter and full size)
+    uint64_t effects = 0;   // the render's shapes, strips and tables at these settings
+    uint64_t more = 0;      // the most held at once beyond what the raster holds now
+};
+// Measured before the long work (the spike shape's size by building one of
+// its sixteen sub-shapes); nothing is kept.
+FilterMemory EstimateFilterMemory(const Raster& raster, const FilterParameters& parameters);
+// "it needs about N MiB more (the engine's copy of the image ..., ...)": the
+// figures the front ends give when memory is short.
+std::string MemoryNeedText(const FilterMemory& memory);
+// Whole MiB, rounded up.
+std::string MiB(uint64_t bytes);
 
 // The words the front ends give a picture that looks linear.
 std::string LinearImageWarning(const FilterOutcome& outcome);

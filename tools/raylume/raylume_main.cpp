@@ -196,7 +196,8 @@ void Usage(FILE* out) {
                  "Values outside a control's range are refused. A progress bar shows on a terminal;\n"
                  "Ctrl+C cancels and leaves no output behind.\n"
                  "Exit codes: 0 done, 1 the engine failed, 2 bad arguments, 3 an input cannot be read\n"
-                 "or is not supported, 4 an output cannot be written, 5 not enough memory, 6 memory ran\n"
+                 "or is not supported, 4 an output cannot be written, 5 not enough memory (also said\n"
+                 "before the work when the run cannot have what it needs), 6 memory ran\n"
                  "out while effects were drawn (nothing written without --accept-partial), 130 cancelled.\n");
 }
 
@@ -735,6 +736,22 @@ int RunJob(const Settings& s, const Job& job) {
         std::fprintf(stderr, "raylume: warning: '%s' holds %d pages; only the first is filtered and written to '%s'\n",
                      job.input.c_str(), raster.tiff.pages, job.output.c_str());
     }
+    // What the run will take is known before the long work: a run that
+    // cannot have it is refused at once, with the figure.
+    const FilterMemory memory = EstimateFilterMemory(raster, s.parameters);
+    const std::string needs = MemoryNeedText(memory);
+    const uint64_t available = OsAvailableMemory();
+    if (memory.more > available) {
+        const std::string have = "about " + MiB(available) + " MiB are available";
+        if (!s.acceptPartial) {
+            Refuse("not enough memory to filter '" + job.input + "': " + needs + " and " + have +
+                   "; close other programs, lower Length, Number of Points or Spike Sharpness, or pass "
+                   "--accept-partial to draw what fits");
+            return EXIT_MEMORY;
+        }
+        std::fprintf(stderr, "raylume: warning: '%s': %s and %s; going on (--accept-partial): some effects may be "
+                     "missing\n", job.input.c_str(), needs.c_str(), have.c_str());
+    }
     Bar bar;
     bar.on = !s.quiet && RAYLUME_ISATTY(RAYLUME_FILENO(stderr));
     bar.name = BaseName(job.input);
@@ -748,9 +765,8 @@ int RunJob(const Settings& s, const Job& job) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (gCancelled.load() || outcome.result == RUN_CANCELLED) return Cancelled(job);
     if (outcome.result == RUN_OUT_OF_MEMORY) {
-        Refuse("not enough memory to filter '" + job.input + "': the engine's copy of the image takes " +
-               std::to_string((outcome.bytesNeeded + (1 << 20) - 1) >> 20) +
-               " MiB, its analysis about as much again, and long effects (Length) need more on top");
+        Refuse("not enough memory to filter '" + job.input + "': " + needs + " and it ran out on the way; close "
+               "other programs or lower Length, Number of Points or Spike Sharpness");
         return EXIT_MEMORY;
     }
     if (outcome.result != RUN_OK) {
