@@ -83,9 +83,13 @@ add_executable(rl_side_by_side tools/raylume/side_by_side.cpp)
 target_link_libraries(rl_side_by_side PRIVATE rlraster)
 
 # The tool's files and engine run, beside the plug-in through the simulator.
-add_executable(rl_cli_tests tests/test_main.cpp tests/raster_files_test.cpp tests/cli_plugin_test.cpp)
+add_executable(rl_cli_tests tests/test_main.cpp tests/raster_files_test.cpp tests/cli_plugin_test.cpp
+  tests/real_images_test.cpp)
 target_link_libraries(rl_cli_tests PRIVATE rlraster rlplugin rlhostsim rlstarfield GTest::gtest)
+target_compile_definitions(rl_cli_tests PRIVATE RAYLUME_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 add_test(NAME native_cli_files COMMAND rl_cli_tests)
+# The real photographs, when scripts/test.sh has extracted them (tests/real/extract.sh).
+set_tests_properties(native_cli_files PROPERTIES ENVIRONMENT "RAYLUME_REAL_IMAGES=${CMAKE_BINARY_DIR}/real")
 add_test(NAME native_cli COMMAND bash ${CMAKE_SOURCE_DIR}/tests/cli_test.sh $<TARGET_FILE:starfield> $<TARGET_FILE:raylume>
   ${CMAKE_BINARY_DIR})
 

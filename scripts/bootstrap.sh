@@ -16,6 +16,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   fp-utils  # chmcmd, which compiles the instruction manual (scripts/build_help.sh)
   nsis  # makensis, which builds the Windows installer (scripts/build_installer.sh)
+  stellarium-data imagemagick  # the real photographs of the tests (tests/real/extract.sh)
 )
 
 SUDO=""

@@ -7,6 +7,8 @@ cd "$ROOT"
 start=$(date +%s)
 bash scripts/build.sh --sanitize
 status=0
+echo "== the real photographs (from Debian's stellarium-data)"
+bash tests/real/extract.sh build/native/real || status=1
 echo "== native tests"
 ctest --test-dir build/native --output-on-failure || status=1
 timeout 600 bash tests/gimp_test.sh build/native || status=1
