@@ -94,10 +94,9 @@ void SetEffectImage(int32_t hostImageMode, int64_t width, int64_t height) {
 }
 
 uint32_t DistanceCode(EffectShapeKind kind, uint64_t distanceSquared) {
-    if (distanceSquared > DISTANCE_CODE_MEMO_LIMIT)
-        return static_cast<uint32_t>(10.0 * std::sqrt(static_cast<double>(distanceSquared)) + 0.5);
+    if (distanceSquared > DISTANCE_CODE_MEMO_LIMIT) return ComputeDistanceCode(distanceSquared);
     uint16_t* slot = &gDistanceCodes[kind][distanceSquared];
-    if (*slot == 0) *slot = static_cast<uint16_t>(10.0 * std::sqrt(static_cast<double>(distanceSquared)) + 0.5);
+    if (*slot == 0) *slot = static_cast<uint16_t>(ComputeDistanceCode(distanceSquared));
     return *slot;
 }
 

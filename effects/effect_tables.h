@@ -7,6 +7,7 @@
 // squared distance D² in qp², i.e. a distance in 1/40 pixel.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #include "effects/parameter_set.h"
@@ -70,6 +71,11 @@ void SetEffectImage(int32_t hostImageMode, int64_t width, int64_t height);
 // Any angle in tenths of a degree reduced to 0..3599.
 inline int32_t ReduceAngle(int32_t angle) {
     return angle >= 0 ? angle % ANGLE_STEPS : (ANGLE_STEPS - 1) - ((-(angle + 1)) % ANGLE_STEPS);
+}
+
+// round(10·√D²), computed: what DistanceCode memoises; safe on any thread.
+inline uint32_t ComputeDistanceCode(uint64_t distanceSquared) {
+    return static_cast<uint32_t>(10.0 * std::sqrt(static_cast<double>(distanceSquared)) + 0.5);
 }
 
 // Distance code of D² for one shape kind, memoised up to DISTANCE_CODE_MEMO_LIMIT.

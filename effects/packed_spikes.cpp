@@ -12,14 +12,9 @@
 
 namespace {
 
-// The distance code of a squared distance, as DistanceCode computes (and memoises) it.
-inline uint32_t CodeOf(uint64_t distanceSquared) {
-    return static_cast<uint32_t>(10.0 * std::sqrt(static_cast<double>(distanceSquared)) + 0.5);
-}
-
 inline uint32_t CodeAt(int32_t dx, int32_t dy, int32_t a, int32_t b) {
     const int64_t x = 4 * static_cast<int64_t>(dx) - a, y = 4 * static_cast<int64_t>(dy) - b;
-    return CodeOf(static_cast<uint64_t>(x * x + y * y));
+    return ComputeDistanceCode(static_cast<uint64_t>(x * x + y * y));
 }
 
 // The largest code at which a ray of intensity g and length L can still
@@ -110,7 +105,7 @@ bool PreparePackedSpikes(PackedSpikes* spikes, const ParameterSet& parameters) {
     ClampEffectParameters(&p);
     // Every element lies within the reach (and a pixel beyond it).
     const uint64_t extent = 4 * static_cast<uint64_t>(ShapeReach) + 4;
-    const uint32_t limit = CodeOf(2 * extent * extent);
+    const uint32_t limit = ComputeDistanceCode(2 * extent * extent);
     uint32_t last = LastCodeOfRay(static_cast<uint32_t>(p.intensity) * PERCENT_UNIT, p.length, limit);
     if (p.secondarySpikeIntensity >= 1 && p.length >= 1) {
         uint32_t heaviest = 0;

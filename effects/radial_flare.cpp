@@ -11,11 +11,6 @@
 
 namespace {
 
-// The distance code of a squared distance, as DistanceCode computes (and memoises) it.
-inline uint32_t CodeOf(uint64_t distanceSquared) {
-    return static_cast<uint32_t>(10.0 * std::sqrt(static_cast<double>(distanceSquared)) + 0.5);
-}
-
 // ⌊√v⌋ exactly.
 uint64_t FloorSqrt(uint64_t v) {
     uint64_t s = static_cast<uint64_t>(std::sqrt(static_cast<double>(v)));
@@ -28,8 +23,8 @@ uint64_t FloorSqrt(uint64_t v) {
 uint64_t LargestSquareOfCode(uint32_t code) {
     double r = (code + 0.5) / 10.0;
     uint64_t d = static_cast<uint64_t>(r * r);
-    while (d > 0 && CodeOf(d) > code) d--;
-    while (CodeOf(d + 1) <= code) d++;
+    while (d > 0 && ComputeDistanceCode(d) > code) d--;
+    while (ComputeDistanceCode(d + 1) <= code) d++;
     return d;
 }
 
@@ -38,8 +33,8 @@ uint64_t SmallestSquareOfCode(uint32_t code) {
     if (code == 0) return 0;
     double r = (code - 0.5) / 10.0;
     uint64_t d = static_cast<uint64_t>(r * r);
-    while (d > 0 && CodeOf(d - 1) >= code) d--;
-    while (CodeOf(d) < code) d++;
+    while (d > 0 && ComputeDistanceCode(d - 1) >= code) d--;
+    while (ComputeDistanceCode(d) < code) d++;
     return d;
 }
 
@@ -90,12 +85,12 @@ bool PrepareRadialFlare(RadialFlare* flare, EffectShapeKind kind, const Paramete
         for (uint32_t j = 0; j < flare->count; j++) flare->values[j] = SoftFlareValue(2 * j, p.length);
         for (int32_t a = 0; a < 4; a++)
             for (int32_t b = 0; b < 4; b++) {
-                flare->centre[a][b] = SoftFlareValue(CodeOf(static_cast<uint64_t>(a * a + b * b)), p.length);
+                flare->centre[a][b] = SoftFlareValue(ComputeDistanceCode(static_cast<uint64_t>(a * a + b * b)), p.length);
                 // The walk stops at the first ring whose position (r, 0) is below the threshold.
                 int64_t r = 4;
                 for (; r <= extent; r += 4) {
                     const uint64_t d2 = static_cast<uint64_t>((r - a) * (r - a) + b * b);
-                    if (SoftFlareValue(CodeOf(d2), p.length) < threshold) break;
+                    if (SoftFlareValue(ComputeDistanceCode(d2), p.length) < threshold) break;
                 }
                 flare->rings[a][b] = static_cast<int32_t>(r / 4 - 1);
             }
@@ -113,7 +108,7 @@ bool PrepareRadialFlare(RadialFlare* flare, EffectShapeKind kind, const Paramete
     }
     for (int32_t a = 0; a < 4; a++)
         for (int32_t b = 0; b < 4; b++) {
-            flare->centre[a][b] = RingFlareValue(CodeOf(static_cast<uint64_t>(a * a + b * b)), ringSize);
+            flare->centre[a][b] = RingFlareValue(ComputeDistanceCode(static_cast<uint64_t>(a * a + b * b)), ringSize);
             flare->rings[a][b] = limit / 4;
         }
     return true;
@@ -210,7 +205,7 @@ void DrawRadialFlareInto(Image* destination, const ImageRect& clipRect, const Ra
             const int64_t dx = static_cast<int64_t>(x) - at.x;
             if (dx == 0 && dy == 0) continue;  // the centre is not on a ring
             const int64_t X = 4 * dx - a;
-            const uint32_t index = CodeOf(static_cast<uint64_t>(X * X) + Y2) >> shift;
+            const uint32_t index = ComputeDistanceCode(static_cast<uint64_t>(X * X) + Y2) >> shift;
             const uint32_t value = index < flare.count ? values[index] : 0;
             if (value >= floor) blend(x, y, value);
         }

@@ -231,6 +231,12 @@ TEST_F(RenderTest, EffectsOnlyKeepsOnlyTheEffects) {
     EXPECT_GT(black, 500u);  // the gradient is gone wherever no effect reaches
 }
 
+// Light sources to draw with: white at full strength, a bright red one, and
+// a faint grey one that most of a shape cannot reach.
+const ShapeColor kDrawColours[] = {{0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFFFE},
+                                   {0xFFFFFF, 0x400000, 0x100000, 0x30000000},
+                                   {0x800000, 0x800000, 0x800000, 0x00400000}};
+
 // The render draws the flares from their profile instead of their stored
 // sub-shapes: for every quarter offset, depth, Length and colour, and clipped
 // to a strip or the image's edge, the pixels must be those the stored shapes
@@ -241,9 +247,7 @@ TEST_F(RenderTest, FlaresDrawnFromTheirProfileEqualTheirStoredShapes) {
         bool precise;
     } depths[] = {{IMAGE_MODE_RGB8, true}, {IMAGE_MODE_RGB16, true}, {IMAGE_MODE_RGB_FLOAT, true},
                   {IMAGE_MODE_RGB16, false}};
-    const ShapeColor colours[] = {{0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFFFE},
-                                  {0xFFFFFF, 0x400000, 0x100000, 0x30000000},
-                                  {0x800000, 0x800000, 0x800000, 0x00400000}};
+    const ShapeColor* colours = kDrawColours;
     size_t drawn = 0;
     for (const Depth& depth : depths) {
         MakeGradient(depth.mode);
@@ -297,9 +301,7 @@ TEST_F(RenderTest, PackedSpikesEqualTheirStoredShapes) {
     } cases[] = {{IMAGE_MODE_RGB16, true, 100, 32, 100, 100, 100}, {IMAGE_MODE_RGB8, true, 40, 4, 0, 50, 50},
                  {IMAGE_MODE_RGB_FLOAT, true, 70, 6, 30, 0, 100},  {IMAGE_MODE_GRAY16, true, 60, 5, 50, 80, 0},
                  {IMAGE_MODE_RGB16, false, 90, 8, 70, 100, 60},    {IMAGE_MODE_RGB16, true, 0, 4, 50, 50, 50}};
-    const ShapeColor colours[] = {{0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFFFE},
-                                  {0xFFFFFF, 0x400000, 0x100000, 0x30000000},
-                                  {0x800000, 0x800000, 0x800000, 0x00200000}};
+    const ShapeColor* colours = kDrawColours;
     size_t changed = 0;
     for (const Case& c : cases) {
         MakeGradient(c.mode);
