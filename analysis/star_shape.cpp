@@ -19,7 +19,13 @@ constexpr int32_t kSkyCell = 32;
 constexpr int32_t kMinHalfWidth = 12;
 constexpr int32_t kMaxHalfWidth = 64;
 constexpr int32_t kMaxIterations = 40;
-// A pixel within this fraction of the clipping level counts as clipped.
+// A saturated core is a plateau: at least kPlateauPixels pixels of the core
+// within kPlateauTolerance of the source's own brightest light, which is at
+// least half the frame's brightest channel (a faint flat top is no clipping).
+constexpr double kPlateauTolerance = 0.02;
+constexpr int32_t kPlateauPixels = 3;
+constexpr double kPlateauLevel = 0.5;
+// Or pixels of the core at the frame's clipping level (within this fraction).
 constexpr double kClippedTolerance = 1.0 / 512.0;
 constexpr int32_t kClippedPixels = 2;
 // Peaks below this many sky noise deviations give moments not worth judging.
@@ -36,9 +42,9 @@ bool Stopped(const volatile uint8_t* stop) { return OsFlagIsSet(stop); }
 
 // Buffers that are given back however the measuring ends.
 struct Scratch {
-    TrackedBuffer sky, window, order, spans;
+    TrackedBuffer sky, window, order, spans, rings;
     ~Scratch() {
-        for (TrackedBuffer* b : {&sky, &window, &order, &spans})
+        for (TrackedBuffer* b : {&sky, &window, &order, &spans, &rings})
             if (b->pointer) DeallocateBuffer(b);
     }
 };
@@ -189,8 +195,10 @@ double SkyAt(const SkyMap& sky, double x, double y) {
 struct Window {
     double* light;           // width × height values, row after row
     int32_t left, top, width, height;
-    int32_t clipped;         // pixels at the clipping level within the core
+    int32_t plateau;         // pixels of the core within the plateau's tolerance of its brightest
+    int32_t clipped;         // pixels of the core at the frame's clipping level
     double peak;             // brightest of the 3 × 3 around the centre
+    double coreLight;        // brightest light of the core (sky included)
 };
 
 void ReadWindow(const Image* image, const SkyMap& sky, double cx, double cy, int32_t half, double core, double* buffer,
@@ -202,20 +210,33 @@ void ReadWindow(const Image* image, const SkyMap& sky, double cx, double cy, int
     w->width = std::max(0, std::min(r.right, x + half + 1) - w->left);
     w->height = std::max(0, std::min(r.bottom, y + half + 1) - w->top);
     w->light = buffer;
+    w->plateau = 0;
     w->clipped = 0;
     w->peak = 0.0;
-    const double background = SkyAt(sky, cx, cy);
     const double clippedLevel = sky.clipping * (1.0 - kClippedTolerance);
+    w->coreLight = 0.0;
+    const double background = SkyAt(sky, cx, cy);
+    auto inCore = [&](int32_t px, int32_t py) {
+        const double dx = px - cx, dy = py - cy;
+        return dx * dx + dy * dy <= core * core;
+    };
     for (int32_t j = 0; j < w->height; j++)
         for (int32_t i = 0; i < w->width; i++) {
             const int32_t px = w->left + i, py = w->top + j;
             const PixelLight p = LightAt(image, px, py);
             const double value = p.light - background;
             buffer[j * w->width + i] = value;
-            const double dx = px - cx, dy = py - cy;
-            if (dx * dx + dy * dy <= core * core && p.brightest >= clippedLevel) w->clipped++;
+            if (inCore(px, py)) {
+                w->coreLight = std::max(w->coreLight, p.light);
+                w->clipped += p.brightest >= clippedLevel;
+            }
             if (std::abs(px - x) <= 1 && std::abs(py - y) <= 1) w->peak = std::max(w->peak, value);
         }
+    if (core <= 0.0 || w->coreLight < kPlateauLevel * sky.clipping) return;
+    const double flat = w->coreLight * (1.0 - kPlateauTolerance) - background;
+    for (int32_t j = 0; j < w->height; j++)
+        for (int32_t i = 0; i < w->width; i++)
+            if (buffer[j * w->width + i] >= flat && inCore(w->left + i, w->top + j)) w->plateau++;
 }
 
 struct Moments {
@@ -311,6 +332,162 @@ double ApertureLight(const Window& w, double cx, double cy, double r) {
     return sum;
 }
 
+// ---- the wings of a saturated source ----
+
+// A sortable key of a ring bin and a value: the bin in the high half, the
+// float's bits ordered as the floats are in the low half.
+uint64_t RingKey(uint32_t bin, float value) {
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    bits = (bits & 0x80000000u) ? ~bits : (bits | 0x80000000u);
+    return (static_cast<uint64_t>(bin) << 32) | bits;
+}
+
+float RingValue(uint64_t key) {
+    uint32_t bits = static_cast<uint32_t>(key);
+    bits = (bits & 0x80000000u) ? (bits & 0x7FFFFFFFu) : ~bits;
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+struct WingRadii {
+    double level;    // the plateau's light above the sky
+    double core;     // where the profile falls below 80 % of the plateau
+    double quarter;  // below 25 %: the window's radius when it never does
+};
+
+// The profile of a source as the median light of each half-pixel ring around
+// (cx, cy) (the median, so that spikes, trails and neighbours covering part
+// of a ring do not lift it), and the radii where it falls below 90 % and 25 %
+// of its brightest ring, interpolated between rings. `keys` holds a key for
+// every pixel of the window. False when the profile has no light.
+bool MeasureWings(const Window& w, double cx, double cy, uint64_t* keys, WingRadii* radii) {
+    const double limit = std::min({cx - w.left, w.left + w.width - 1 - cx, cy - w.top, w.top + w.height - 1 - cy});
+    if (!(limit >= 2.0)) return false;
+    size_t n = 0;
+    for (int32_t j = 0; j < w.height; j++)
+        for (int32_t i = 0; i < w.width; i++) {
+            const double r = std::hypot(w.left + i - cx, w.top + j - cy);
+            if (r > limit) continue;
+            keys[n++] = RingKey(static_cast<uint32_t>(2.0 * r + 0.5), static_cast<float>(w.light[j * w.width + i]));
+        }
+    std::sort(keys, keys + n);
+    constexpr size_t kRings = 2 * kMaxHalfWidth + 2;
+    double median[kRings];
+    bool present[kRings] = {};
+    double level = 0.0;
+    uint32_t levelBin = 0;
+    for (size_t first = 0; first < n;) {
+        const uint32_t bin = static_cast<uint32_t>(keys[first] >> 32);
+        size_t last = first;
+        while (last < n && static_cast<uint32_t>(keys[last] >> 32) == bin) last++;
+        if (bin < kRings) {
+            median[bin] = RingValue(keys[first + (last - first) / 2]);
+            present[bin] = true;
+            if (median[bin] > level) {
+                level = median[bin];
+                levelBin = bin;
+            }
+        }
+        first = last;
+    }
+    // What is left of the sky: the outermost whole ring (a galaxy's halo
+    // lifts the local sky estimate less than this ring's own median).
+    double floor = 0.0;
+    for (size_t bin = std::min<size_t>(kRings - 1, static_cast<size_t>(2.0 * limit)); bin > levelBin; bin--)
+        if (present[bin]) {
+            floor = median[bin];
+            break;
+        }
+    for (size_t bin = 0; bin < kRings; bin++) median[bin] -= floor;
+    level -= floor;
+    if (!(level > 0.0)) return false;
+    auto fallsBelow = [&](double fraction) {
+        const double value = fraction * level;
+        double previousRadius = levelBin / 2.0, previous = level;
+        for (size_t bin = levelBin + 1; bin < kRings; bin++) {
+            if (!present[bin]) continue;
+            if (median[bin] < value) {
+                const double radius = bin / 2.0;
+                if (previous <= median[bin]) return radius;
+                return previousRadius + (previous - value) / (previous - median[bin]) * (radius - previousRadius);
+            }
+            previousRadius = bin / 2.0;
+            previous = median[bin];
+        }
+        return limit;
+    };
+    radii->level = level;
+    radii->core = fallsBelow(0.8);
+    radii->quarter = fallsBelow(0.05);
+    return true;
+}
+
+// Whether diffraction spikes cross the annulus just outside a saturated
+// core: the light of the annulus by direction shows at least two pairs of
+// narrow peaks facing each other. A galaxy's elongation shows as two broad
+// swells, a neighbour as one narrow peak with none opposite.
+bool HasSpikes(const Window& w, double cx, double cy, const WingRadii& radii) {
+    constexpr int32_t kDirections = 90;
+    constexpr int32_t kWidest = 6;  // directions: wider is no spike
+    const double inner = radii.core + 2.0, outer = radii.core + 8.0;
+    // Sampled along circles every half pixel, between pixels bilinearly.
+    auto lightAt = [&](double x, double y) -> double {
+        const double u = x - w.left, v = y - w.top;
+        const int32_t i = static_cast<int32_t>(std::floor(u)), j = static_cast<int32_t>(std::floor(v));
+        if (i < 0 || j < 0 || i + 1 >= w.width || j + 1 >= w.height) return NAN;
+        const double fu = u - i, fv = v - j;
+        const double* row = w.light + j * w.width + i;
+        return (row[0] * (1 - fu) + row[1] * fu) * (1 - fv) + (row[w.width] * (1 - fu) + row[w.width + 1] * fu) * fv;
+    };
+    float value[kDirections], spread[kDirections];
+    for (int32_t d = 0; d < kDirections; d++) {
+        const double angle = 2.0 * M_PI * d / kDirections;
+        const double c = std::cos(angle), sn = std::sin(angle);
+        double sum = 0.0;
+        int32_t n = 0;
+        for (double r = inner; r <= outer; r += 0.5) {
+            const double v = lightAt(cx + r * c, cy + r * sn);
+            if (std::isnan(v)) return false;  // cut by the image's edge
+            sum += v;
+            n++;
+        }
+        value[d] = spread[d] = static_cast<float>(sum / n);
+    }
+    const double middle = Median(spread, kDirections);
+    for (int32_t d = 0; d < kDirections; d++) spread[d] = std::fabs(value[d] - static_cast<float>(middle));
+    const double deviation = std::max(1.4826 * Median(spread, kDirections), 0.002 * radii.level);
+    const double high = middle + 5.0 * deviation;
+    // Runs of high directions, around the circle, from a low one.
+    int32_t start = 0;
+    while (start < kDirections && value[start] > high) start++;
+    if (start == kDirections) return false;
+    double centre[kDirections];
+    int32_t runs = 0;
+    for (int32_t k = 1; k <= kDirections;) {
+        const int32_t d = (start + k) % kDirections;
+        if (value[d] <= high) {
+            k++;
+            continue;
+        }
+        int32_t length = 0;
+        while (k <= kDirections && value[(start + k) % kDirections] > high) {
+            length++;
+            k++;
+        }
+        if (length <= kWidest) centre[runs++] = d + (length - 1) / 2.0;
+    }
+    int32_t pairs = 0;
+    for (int32_t a = 0; a < runs; a++)
+        for (int32_t b = a + 1; b < runs; b++) {
+            const double apart = std::fabs(std::fmod(centre[b] - centre[a] + 2.0 * kDirections, kDirections) -
+                                           kDirections / 2.0);
+            pairs += apart <= 4.0;
+        }
+    return pairs >= 2;
+}
+
 // ---- comparison with stars of similar brightness ----
 
 struct Span {
@@ -371,13 +548,15 @@ int16_t MeasureLightSourceShapes(const Image* image, const LightSourceList* tabl
     const uint64_t side = 2 * kMaxHalfWidth + 1;
     if (ReallocateBuffer(side * side * sizeof(double), &scratch.window) != 0 ||
         ReallocateBuffer(static_cast<uint64_t>(count) * sizeof(uint32_t), &scratch.order) != 0 ||
-        ReallocateBuffer(static_cast<uint64_t>(count) * sizeof(Span), &scratch.spans) != 0) {
+        ReallocateBuffer(static_cast<uint64_t>(count) * sizeof(Span), &scratch.spans) != 0 ||
+        ReallocateBuffer(std::max<uint64_t>(side * side, count) * sizeof(uint64_t), &scratch.rings) != 0) {
         ReportUnexpected(__LINE__, "MeasureLightSourceShapes() - No memory to measure %u light sources.", count);
         return RUN_OUT_OF_MEMORY;
     }
     auto* buffer = static_cast<double*>(scratch.window.pointer);
     auto* order = static_cast<uint32_t*>(scratch.order.pointer);
     auto* spans = static_cast<Span*>(scratch.spans.pointer);
+    auto* keys = static_cast<uint64_t*>(scratch.rings.pointer);
     const LightSource* sources = LightSourceRecords(table);
 
     // Each source's own moments, peak and clipping.
@@ -393,7 +572,7 @@ int16_t MeasureLightSourceShapes(const Image* image, const LightSourceList* tabl
         Window w;
         ReadWindow(image, sky, cx, cy, half, std::max(2.0, s.radius + 1.0), buffer, &w);
         shape.peak = static_cast<float>(w.peak);
-        shape.saturated = w.clipped >= kClippedPixels;
+        shape.saturated = w.plateau >= kPlateauPixels || w.clipped >= kClippedPixels;
         if (w.width < 5 || w.height < 5 || !(w.peak > kMeasurablePeak * sky.noise)) continue;
         Moments m = {cx, cy, 0, 0, 0};
         if (!AdaptiveMoments(w, std::max(1.0, 0.6 * s.radius), &m)) continue;
@@ -439,14 +618,42 @@ int16_t MeasureLightSourceShapes(const Image* image, const LightSourceList* tabl
             shape.measured = 0;  // no light above the sky where a star would have nearly all of it
     }
 
+    // The frame's stars' size: the compact end of every comparable source.
+    auto* sizes = reinterpret_cast<float*>(keys);
+    for (uint32_t k = 0; k < comparable; k++) sizes[k] = shapes[order[k]].size;
+    const uint32_t at = static_cast<uint32_t>(kSizePercentile * (comparable - 1) + 0.5);
+    std::nth_element(sizes, sizes + at, sizes + comparable);
+    const double starSize = sizes[at];
+
+    // A saturated source by its wings: a star's light falls from its plateau
+    // to a quarter within a span set by the plateau's size (brighter stars
+    // spread wider) and the frame's stars; a galaxy's falls slowly.
+    for (uint32_t i = 0; i < count; i++) {
+        if (Stopped(stop)) return RUN_CANCELLED;
+        StarShape& shape = shapes[i];
+        if (!shape.saturated) continue;
+        const LightSource& s = sources[i];
+        const double cx = s.x + s.xQuarter / 4.0, cy = s.y + s.yQuarter / 4.0;
+        const int32_t half =
+            std::clamp(static_cast<int32_t>(std::ceil(8.0 * (s.radius + 1.0))) + 16, 32, kMaxHalfWidth);
+        Window w;
+        ReadWindow(image, sky, cx, cy, half, 0.0, buffer, &w);
+        WingRadii radii;
+        if (!MeasureWings(w, cx, cy, keys, &radii)) continue;
+        shape.wingCore = static_cast<float>(radii.core);
+        shape.wingQuarter = static_cast<float>(radii.quarter);
+        shape.extended =
+            radii.quarter > STAR_SHAPE_WING_SLOPE * radii.core + STAR_SHAPE_WING_STAR_SIZES * starSize &&
+            !HasSpikes(w, cx, cy, radii);
+    }
+
     // The reference concentration and the verdict.
     for (uint32_t i = 0; i < count; i++) {
         StarShape& shape = shapes[i];
-        if (!shape.measured) continue;
+        if (!shape.measured || shape.saturated) continue;
         shape.referenceConcentration = static_cast<float>(Percentile(
             shapes, order, spans[i], i, kConcentrationPercentile, [](const StarShape& s) { return s.concentration; }));
-        shape.extended = !shape.saturated &&
-                         (shape.relativeSize > STAR_SHAPE_SIZE_LIMIT ||
+        shape.extended = (shape.relativeSize > STAR_SHAPE_SIZE_LIMIT ||
                           shape.ellipticity > shape.referenceEllipticity + STAR_SHAPE_ELLIPTICITY_LIMIT ||
                           shape.concentration < shape.referenceConcentration - STAR_SHAPE_CONCENTRATION_LIMIT);
     }

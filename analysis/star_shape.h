@@ -30,12 +30,25 @@
 // the sources of one brightness does not move these ends much. Brightness
 // matters because a stretched photograph widens its bright stars.
 //
-// The rule: a source is extended when it is measured, not saturated, and its
-// size² is more than STAR_SHAPE_SIZE_LIMIT times the reference's, or its
+// The rule for an unsaturated source: it is extended when it is measured and
+// its size² is more than STAR_SHAPE_SIZE_LIMIT times the reference's, or its
 // ellipticity exceeds the reference's by STAR_SHAPE_ELLIPTICITY_LIMIT, or its
 // concentration falls below the reference's by STAR_SHAPE_CONCENTRATION_LIMIT.
-// Saturated sources (two or more pixels near the centre at the frame's
-// clipping level: flat tops, bleed trails) are stars whatever their shape.
+//
+// A source is saturated when its core is a plateau: three or more pixels
+// within 2 % of the source's own brightest light (at least half the frame's
+// brightest channel), or two at the frame's clipping level. Its moments
+// measure the plateau, not the star, so it is judged by its wings instead:
+// the median light of each ring around it gives the radius where the light
+// falls below 80 % of the plateau (`wingCore`) and below 5 % (`wingQuarter`,
+// about a quarter of the plateau once a photograph's gamma is applied). A
+// star's light falls within a span set by its plateau (a brighter star
+// spreads wider) and the frame's stars; a galaxy's falls slowly. It is
+// extended when wingQuarter > STAR_SHAPE_WING_SLOPE × wingCore +
+// STAR_SHAPE_WING_STAR_SIZES × the frame's star size (the 30th percentile of
+// the sizes of the unsaturated measured sources), unless diffraction spikes
+// cross the ring just outside its core (two pairs of narrow, facing peaks of
+// light by direction): no galaxy has those.
 #pragma once
 
 #include <cstdint>
@@ -46,6 +59,8 @@
 constexpr float STAR_SHAPE_SIZE_LIMIT = 1.5f;
 constexpr float STAR_SHAPE_ELLIPTICITY_LIMIT = 0.3f;
 constexpr float STAR_SHAPE_CONCENTRATION_LIMIT = 0.12f;
+constexpr float STAR_SHAPE_WING_SLOPE = 2.0f;
+constexpr float STAR_SHAPE_WING_STAR_SIZES = 5.25f;
 // Fewer comparable sources than this: no source of the frame is judged.
 constexpr uint32_t STAR_SHAPE_MIN_REFERENCES = 5;
 
@@ -61,9 +76,11 @@ struct StarShape {
     float relativeSize;            // (size / referenceSize)²; 0 without a reference
     uint8_t measured;              // 0: peak below 5 sky deviations, too near the edge, or a centre that a
                                    // neighbour draws more than 2 pixels away (never judged extended)
-    uint8_t saturated;
+    uint8_t saturated;             // a plateau at the core (see the rule)
     uint8_t extended;              // the rule's verdict
     uint8_t spare;
+    float wingCore;                // saturated sources: radius where the profile falls below 90 % of the plateau
+    float wingQuarter;             // and below 25 % (0 when not measured)
 };
 
 // Measures every source of `table` on `image` (the picture the analysis ran

@@ -206,10 +206,11 @@ TEST_F(StarShapeRun, HidesTheGalaxiesThatWouldGetEffectsAndKeepsTheStars) {
     EXPECT_GE(total.starsKept, 0.98 * total.starsWithEffects);
 }
 
-// Stars whose cores are clipped, many with bleed trails, are stars whatever
-// their measured shape: the rule never judges them extended, though the
-// flat tops and trails make some of them look it.
-TEST_F(StarShapeRun, SaturatedStarsAreNeverJudgedExtended) {
+// Sources whose cores are clipped are judged by their wings: stars, many
+// with bleed trails, are kept though the flat tops and trails make some of
+// them look extended by their moments, and galaxies whose cores are clipped
+// too are hidden.
+TEST_F(StarShapeRun, SaturatedSourcesAreJudgedByTheirWings) {
     StarfieldOptions options = DeepField(4);
     options.starCount = 900;
     options.galaxyCount = 100;
@@ -219,18 +220,37 @@ TEST_F(StarShapeRun, SaturatedStarsAreNeverJudgedExtended) {
     options.minSigma = 1.2;
     options.maxSigma = 1.4;
     options.galaxySeeing = 1.3;
+    options.minGalaxyPeak = 0.5;
+    options.maxGalaxyPeak = 4.0;
     Run(options, 0.55);
-    int saturated = 0, distorted = 0;
+    int saturated = 0, distorted = 0, saturatedGalaxies = 0, galaxiesHidden = 0, largeGalaxies = 0, largeHidden = 0;
     for (uint32_t i = 0; i < LightSourceTable.count; i++) {
         const Truth truth = TruthOf(i);
-        if (truth.kind != TRUE_STAR || !stars[truth.index].saturated) continue;
         const StarShape& s = shapes[i];
+        if (truth.kind == TRUE_GALAXY && s.saturated) {
+            saturatedGalaxies++;
+            galaxiesHidden += s.extended;
+            if (galaxies[truth.index].effectiveRadius >= 7.5) {
+                largeGalaxies++;
+                largeHidden += s.extended;
+            }
+        }
+        if (truth.kind != TRUE_STAR || !stars[truth.index].saturated) continue;
         saturated++;
         EXPECT_FALSE(s.extended) << "star at " << stars[truth.index].x << ", " << stars[truth.index].y;
+        if (s.saturated) EXPECT_GT(s.wingQuarter, s.wingCore);
         distorted += s.measured && (s.relativeSize > STAR_SHAPE_SIZE_LIMIT ||
                                     s.ellipticity > s.referenceEllipticity + STAR_SHAPE_ELLIPTICITY_LIMIT ||
                                     s.concentration < s.referenceConcentration - STAR_SHAPE_CONCENTRATION_LIMIT);
     }
+    std::printf("saturated stars %d (%d distorted), saturated galaxies hidden %d of %d (%d of %d of 7.5 px and more)\n",
+                saturated, distorted, galaxiesHidden, saturatedGalaxies, largeHidden, largeGalaxies);
     EXPECT_GE(saturated, 30);
     EXPECT_GT(distorted, 0);
+    // Small galaxies with clipped cores fall as steeply as a photograph's
+    // bright stars (whose halos the rule allows for) and keep their effects;
+    // the large ones are hidden.
+    EXPECT_GE(largeGalaxies, 5);
+    EXPECT_GE(largeHidden, 0.8 * largeGalaxies);
+    EXPECT_GT(galaxiesHidden, 0);
 }

@@ -18,7 +18,7 @@
 //   ellipticity    0 round .. 1 a line
 //   concentration  light within 1.5 reference sizes over light within 4
 //   relative_size  size² over that of the stars of similar brightness
-//   saturated      1 when its core is clipped (never judged extended)
+//   saturated      1 when its core is a plateau (judged by its wings)
 //   extended       1 when the shape rule calls it extended (--stars-only hides it)
 #pragma once
 
