@@ -443,7 +443,7 @@ bool HasSpikes(const Window& w, double cx, double cy, const WingRadii& radii) {
     };
     float value[kDirections], spread[kDirections];
     for (int32_t d = 0; d < kDirections; d++) {
-        const double angle = 2.0 * M_PI * d / kDirections;
+        const double angle = 6.283185307179586 * d / kDirections;
         const double c = std::cos(angle), sn = std::sin(angle);
         double sum = 0.0;
         int32_t n = 0;

@@ -238,7 +238,9 @@ TEST_F(StarShapeRun, SaturatedSourcesAreJudgedByTheirWings) {
         if (truth.kind != TRUE_STAR || !stars[truth.index].saturated) continue;
         saturated++;
         EXPECT_FALSE(s.extended) << "star at " << stars[truth.index].x << ", " << stars[truth.index].y;
-        if (s.saturated) EXPECT_GT(s.wingQuarter, s.wingCore);
+        if (s.saturated) {
+            EXPECT_GT(s.wingQuarter, s.wingCore);
+        }
         distorted += s.measured && (s.relativeSize > STAR_SHAPE_SIZE_LIMIT ||
                                     s.ellipticity > s.referenceEllipticity + STAR_SHAPE_ELLIPTICITY_LIMIT ||
                                     s.concentration < s.referenceConcentration - STAR_SHAPE_CONCENTRATION_LIMIT);
