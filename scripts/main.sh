@@ -50,6 +50,8 @@ build/native/raylume "$SAMPLE/deepfield.tif" "$SAMPLE/deepfield-stars-only.tif" 
   --stars-csv "$SAMPLE/deepfield-light-sources.csv"
 build/native/rl_side_by_side "$SAMPLE/deepfield.tif" "$SAMPLE/deepfield-raylume.tif" \
   "$SAMPLE/deepfield-stars-only.tif" docs/stars-only.png --crop 160,520,360,270
+echo "== real photographs (Debian's stellarium-data): as they are, at factory settings, with --stars-only: docs/real-photos.png"
+bash scripts/real_photos.sh build/native
 echo "== the dialog's preview (drawn through OpenGL by its background task) beside the final render: docs/preview-vs-final.png"
 wine build/mingw/rl_preview_tool.exe shot docs/preview-vs-final.png
 echo "== results: $SAMPLE/starfield-windows.ppm, $SAMPLE/starfield-raylume.{tif,fits,ppm}"
