@@ -251,15 +251,19 @@ bool MeasureEdgeRadii(AnalyzerContext* c, int32_t x, int32_t y, float radii[8]) 
     uint32_t B0 = Brightness(centre);
     int32_t T = static_cast<int32_t>(c->peak / 85);
     uint32_t h[kRaySteps + 1];
+    // How far a ray that left the image saw, in pixels (-1: it did not leave).
+    float visible[8];
     for (int k = 0; k < 8; k++) {
         int32_t dx = kDirections[k][0], dy = kDirections[k][1];
         bool diagonal = (k & 1) != 0;
         uint32_t maxB = B0, minB = 0xFFFFFF;
         bool colourChanged = false, ended = false;
         h[0] = B0;
+        visible[k] = -1.0f;
         for (int32_t i = 1; i <= kRaySteps; i++) {
             int32_t px = x + i * dx, py = y + i * dy;
             if (!Inside(c->image, px, py)) {
+                visible[k] = static_cast<float>(i - 1) * (diagonal ? DIAGONAL_FACTOR : 1.0f);
                 ended = true;
                 break;
             }
@@ -287,6 +291,18 @@ bool MeasureEdgeRadii(AnalyzerContext* c, int32_t x, int32_t y, float radii[8]) 
         FloodFillDeselect(c, x, y, centre);
         for (int j = 0; j < 8; j++) radii[j] = -1.0f;
         return false;
+    }
+    // A source cut by the image's edge: a ray that left the image before its
+    // edge takes the radius of the ray opposite when the source would end
+    // within what the ray saw (a pixel of slack), so that a star just inside
+    // the edge is measured from its visible light. Otherwise the source runs
+    // on beyond the edge and its centre cannot be found: the ray stays
+    // unmeasured.
+    for (int k = 0; k < 8; k++) {
+        const float opposite = radii[(k + 4) % 8];
+        if (radii[k] < 0.0f && visible[k] >= 0.0f && opposite >= 0.0f && visible[(k + 4) % 8] < 0.0f &&
+            opposite <= visible[k] + 1.0f)
+            radii[k] = opposite;
     }
     return true;
 }
@@ -376,7 +392,9 @@ bool ValidateCandidate(AnalyzerContext* c, int32_t* px, int32_t* py) {
     for (int round = 0; round < 12; round++) {
         QuarterPosition centre;
         if (!CenterFromRadii(x, y, radii, &centre)) return false;
-        if (!Inside(c->image, centre.x, centre.y)) break;
+        // A centre beyond the image's edge: the source is not placed at the
+        // edge in its stead (its effects would be drawn where it is not).
+        if (!Inside(c->image, centre.x, centre.y)) return false;
         int32_t nx = centre.x + (centre.xQuarter >= 2 ? 1 : 0);
         int32_t ny = centre.y + (centre.yQuarter >= 2 ? 1 : 0);
         if (nx == x && ny == y) break;
@@ -384,6 +402,10 @@ bool ValidateCandidate(AnalyzerContext* c, int32_t* px, int32_t* py) {
         y = ny;
         MeasureAndClip(c, x, y, radii, 1.4f);
     }
+    // Brightest on the image's outermost row or column: the light may peak
+    // beyond the edge, and the source cannot be placed from what is seen.
+    const ImageRect& rect = c->image->imageRect;
+    if (x == rect.left || y == rect.top || x == rect.right - 1 || y == rect.bottom - 1) return false;
     *px = x;
     *py = y;
     return !(InsideKnownSource(c->table, x, y) || InsideKnownSource(c->list, x, y));
@@ -480,6 +502,16 @@ bool AdjustRadius(AnalyzerContext* c, const QuarterPosition& centre, float* r) {
     return b != start;
 }
 
+// Whether a disk of radius r at `at`, moved by (dx, dy), lies across the
+// image's edge on the side it moved towards (pixel centres at whole numbers,
+// the edge half a pixel beyond the outermost ones).
+bool CrossesEdgeMovingTo(const Image* image, const QuarterPosition& at, float r, int32_t dx, int32_t dy) {
+    const ImageRect& rect = image->imageRect;
+    const float x = static_cast<float>(at.x) + at.xQuarter / 4.0f, y = static_cast<float>(at.y) + at.yQuarter / 4.0f;
+    return (dx < 0 && x - r < rect.left - 0.5f) || (dx > 0 && x + r > rect.right - 0.5f) ||
+           (dy < 0 && y - r < rect.top - 0.5f) || (dy > 0 && y + r > rect.bottom - 0.5f);
+}
+
 bool AdjustCenter(AnalyzerContext* c, QuarterPosition* centre, float r) {
     int64_t k = static_cast<int64_t>(r / 0.25f);
     if (k >= SHAPE_BANK_SIZE) return false;
@@ -493,6 +525,9 @@ bool AdjustCenter(AnalyzerContext* c, QuarterPosition* centre, float r) {
         for (int d = 0; d < 8; d++) {
             QuarterPosition at = coarse ? MoveQuarters(*centre, 4 * kDirections[d][0], 4 * kDirections[d][1])
                                         : MoveQuarters(*centre, kDirections[d][0], kDirections[d][1]);
+            // A disk cut by the image's edge reads brighter the further it
+            // moves out (what lies beyond is not counted): no move that way.
+            if (CrossesEdgeMovingTo(c->image, at, r, kDirections[d][0], kDirections[d][1])) continue;
             if (!Statistics(c, false, k, at, &s)) continue;
             double score = static_cast<double>(s.mean) - s.deviation;
             if (score > best + 0.000001) {
@@ -627,6 +662,34 @@ bool FloodFillDeselect(AnalyzerContext* c, int32_t seedX, int32_t seedY, const P
     return ok;
 }
 
+// A source whose disk the image's edge cuts is placed from the light on one
+// side: the placement holds when the light at the edge is no brighter than
+// at the same distance on the other side of the centre. Brighter means the
+// source's centre lies further out, beyond what is seen.
+bool SymmetricAcrossEdges(AnalyzerContext* c, const QuarterPosition& centre, float r) {
+    const ImageRect& rect = c->image->imageRect;
+    const float x = static_cast<float>(centre.x) + centre.xQuarter / 4.0f;
+    const float y = static_cast<float>(centre.y) + centre.yQuarter / 4.0f;
+    const int32_t row = centre.y + (centre.yQuarter >= 2 ? 1 : 0), column = centre.x + (centre.xQuarter >= 2 ? 1 : 0);
+    if (!Inside(c->image, column, row)) return false;
+    const uint64_t core = Brightness(Read(c, column, row));
+    // A core that reaches the edge (a flat top cut by it) says nothing of
+    // where the centre is either.
+    auto holds = [&](int32_t ex, int32_t ey, int32_t mx, int32_t my) {
+        if (!Inside(c->image, ex, ey) || !Inside(c->image, mx, my)) return false;
+        const uint64_t edge = Brightness(Read(c, ex, ey)), mirror = Brightness(Read(c, mx, my));
+        return edge * 4 <= mirror * 5 + c->peak / 50 && edge * 10 < core * 9;
+    };
+    auto mirrored = [](float at, int32_t edge) { return static_cast<int32_t>(std::lround(2.0f * at - edge)); };
+    // Disks reaching the outermost pixels' centres count as cut.
+    if (x - r <= rect.left + 0.5f && !holds(rect.left, row, mirrored(x, rect.left), row)) return false;
+    if (x + r >= rect.right - 1.5f && !holds(rect.right - 1, row, mirrored(x, rect.right - 1), row)) return false;
+    if (y - r <= rect.top + 0.5f && !holds(column, rect.top, column, mirrored(y, rect.top))) return false;
+    if (y + r >= rect.bottom - 1.5f && !holds(column, rect.bottom - 1, column, mirrored(y, rect.bottom - 1)))
+        return false;
+    return true;
+}
+
 void AnalyzeCandidate(AnalyzerContext* c, int32_t x, int32_t y) {
     if (!ValidateCandidate(c, &x, &y)) return;
     float radii[8];
@@ -679,6 +742,7 @@ void AnalyzeCandidate(AnalyzerContext* c, int32_t x, int32_t y) {
     }
 
     if (!Inside(c->image, centre.x, centre.y)) return;
+    if (!SymmetricAcrossEdges(c, centre, r)) return;
     int32_t state = ClassifyProfile(c, centre, r);
     PixelValue at = Read(c, centre.x, centre.y);
     if (at.mask < 0x7FFFFFFFu || at.alpha == 0 || IsDeselected(c, centre.x, centre.y)) return;

@@ -371,3 +371,85 @@ TEST_F(AnalysisRun, TheSameTableForAnySectionCount) {
         }
     }
 }
+
+// Crops of a star field cut through stars on all four sides: a source is
+// listed only where a true star is (one whose centre lies beyond the edge is
+// never placed at the edge in its stead), and the stars a few pixels inside
+// the edges are found where they are, as in the whole field.
+TEST_F(AnalysisRun, StarsCutByTheImageEdgeArePlacedFromTheirVisibleLight) {
+    StarfieldOptions options;
+    options.seed = 11;
+    options.width = 420;
+    options.height = 420;
+    options.starCount = 260;
+    options.fluxLaw = STARFIELD_FLUX_UNIFORM;  // many bright stars, half of them with clipped cores
+    options.minPeak = 0.2;
+    options.maxPeak = 6.0;
+    options.profile = STARFIELD_PROFILE_MIXED;  // Gaussian and Moffat (wide wings)
+    options.minSigma = 1.2;
+    options.maxSigma = 2.0;
+    options.minSeparation = 14;
+    options.skyLevel = 0.02;
+    options.noise = 0.002;
+    StarfieldImage field;
+    std::vector<StarfieldStar> stars;
+    std::string error;
+    ASSERT_TRUE(CreateStarfield(options, &field, &stars, &error)) << error;
+    // The stars the whole field's analysis finds where they are.
+    Load(field);
+    ASSERT_EQ(RunLightSourceAnalysis(&host), 0);
+    std::vector<bool> foundWhole(stars.size(), false);
+    for (size_t k = 0; k < stars.size(); k++)
+        for (uint32_t i = 0; i < LightSourceTable.count; i++) {
+            const LightSource& f = LightSourceRecords(&LightSourceTable)[i];
+            if (std::hypot(f.x + f.xQuarter / 4.0 - stars[k].x, f.y + f.yQuarter / 4.0 - stars[k].y) <= 0.75)
+                foundWhole[k] = true;
+        }
+    const int32_t crops[][4] = {{37, 41, 301, 297}, {12, 90, 250, 281}, {123, 7, 283, 251}, {66, 158, 317, 243},
+                                {5, 5, 200, 200},   {211, 213, 200, 200}, {150, 30, 120, 360}, {30, 150, 360, 120}};
+    int inside = 0, insideFound = 0, cut = 0;
+    for (const auto& crop : crops) {
+        StarfieldImage part;
+        part.width = crop[2];
+        part.height = crop[3];
+        part.pixels.resize(static_cast<size_t>(part.width) * part.height * 3);
+        for (int32_t y = 0; y < part.height; y++)
+            std::memcpy(&part.pixels[static_cast<size_t>(y) * part.width * 3], field.Pixel(crop[0], crop[1] + y),
+                        static_cast<size_t>(part.width) * 3 * sizeof(float));
+        ReleaseImage(&host);
+        ReleaseLightSourceList(&LightSourceTable);
+        Load(part);
+        ASSERT_EQ(RunLightSourceAnalysis(&host), 0);
+        const LightSource* found = LightSourceRecords(&LightSourceTable);
+        auto nearestStar = [&](double x, double y) {
+            double best = 1e9;
+            for (const StarfieldStar& s : stars) best = std::min(best, std::hypot(s.x - crop[0] - x, s.y - crop[1] - y));
+            return best;
+        };
+        for (uint32_t i = 0; i < LightSourceTable.count; i++) {
+            const double x = found[i].x + found[i].xQuarter / 4.0, y = found[i].y + found[i].yQuarter / 4.0;
+            const double edge = std::min({x, y, part.width - 1 - x, part.height - 1 - y});
+            if (edge > 8.0) continue;
+            cut++;
+            EXPECT_LE(nearestStar(x, y), 0.75) << "a source at (" << x << ", " << y << ") of crop at " << crop[0]
+                                               << ", " << crop[1] << " where no star is";
+        }
+        for (size_t k = 0; k < stars.size(); k++) {
+            const double x = stars[k].x - crop[0], y = stars[k].y - crop[1];
+            const double edge = std::min({x, y, part.width - 1 - x, part.height - 1 - y});
+            if (!foundWhole[k] || edge < 3.0 || edge > 8.0) continue;
+            inside++;
+            for (uint32_t i = 0; i < LightSourceTable.count; i++)
+                if (std::hypot(found[i].x + found[i].xQuarter / 4.0 - x, found[i].y + found[i].yQuarter / 4.0 - y) <=
+                    0.75) {
+                    insideFound++;
+                    break;
+                }
+        }
+    }
+    EXPECT_GE(cut, 20);
+    EXPECT_GE(inside, 20);
+    EXPECT_GE(insideFound, 0.95 * inside);
+    std::printf("sources within 8 px of an edge: %d; stars 3 to 8 px inside found: %d of %d\n", cut, insideFound,
+                inside);
+}

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -193,4 +194,67 @@ TEST(RealImages, NothingDarkerNoDuplicateSameTwiceStarsWhereTheirLightIs) {
     EXPECT_LE(offsets[offsets.size() / 2], 0.25) << "the median offset from the stars' centroids";
     std::printf("labelled stars checked: %zu, offset from their centroid: median %.3f px, largest %.3f px\n",
                 offsets.size(), offsets[offsets.size() / 2], offsets.back());
+}
+
+// Labelled stars cut by a crop's left edge, their centres from 4 pixels
+// beyond it to 4 inside: a source that gets effects near such a star sits on
+// the star (within a pixel of its label), never at the edge in its stead,
+// and most of those 3 or 4 pixels inside keep their effects.
+TEST(RealImages, StarsCutByTheEdgeGetEffectsOnlyWhereTheyAre) {
+    const char* folder = std::getenv("RAYLUME_REAL_IMAGES");
+    if (!folder || !*folder) GTEST_SKIP() << "RAYLUME_REAL_IMAGES is not set (tests/real/extract.sh builds the set)";
+    if (!std::ifstream(std::string(folder) + "/m13.tif"))
+        GTEST_SKIP() << folder << " holds no extracted set (tests/real/extract.sh builds it)";
+    const auto labels = ReadLabels(std::string(RAYLUME_SOURCE_DIR) + "/tests/real/labels.csv");
+    constexpr int32_t kWidth = 200, kHeight = 300;
+    int crops = 0, placed = 0, insideKept = 0, inside = 0;
+    for (const auto& [name, marks] : labels) {
+        SCOPED_TRACE(name);
+        Raster whole;
+        RasterFailure failure;
+        std::string error;
+        ASSERT_TRUE(ReadRaster(std::string(folder) + "/" + name + ".tif", &whole, &failure, &error)) << error;
+        for (size_t m = 0; m < marks.size(); m += 4) {
+            const Label& mark = marks[m];
+            if (mark.kind == "galaxy" || mark.x < 40 || mark.y < kHeight / 2 || mark.y + kHeight / 2 > whole.height)
+                continue;
+            for (int d : {-4, -2, 0, 1, 3, 4}) {
+                const int32_t left = static_cast<int32_t>(std::lround(mark.x - d));
+                const int32_t top = static_cast<int32_t>(mark.y) - kHeight / 2;
+                if (left + kWidth > whole.width) continue;
+                Raster crop = whole;
+                crop.width = kWidth;
+                crop.height = kHeight;
+                crop.samples.resize(crop.RowBytes() * kHeight);
+                for (int32_t y = 0; y < kHeight; y++)
+                    std::memcpy(crop.Row(y), whole.Row(top + y) + static_cast<size_t>(left) * 6, crop.RowBytes());
+                ForceGlobalErrorCode(RUN_OK);
+                const FilterOutcome outcome = FilterRaster(&crop, FACTORY_PARAMETERS, nullptr, nullptr);
+                ASSERT_EQ(outcome.result, RUN_OK);
+                crops++;
+                const double x = mark.x - left, y = mark.y - top;
+                bool kept = false;
+                for (const CatalogueEntry& e : outcome.catalogue) {
+                    const double d2 = std::hypot(e.source.x + e.source.xQuarter / 4.0 - x,
+                                                 e.source.y + e.source.yQuarter / 4.0 - y);
+                    // Beside the star, or at the edge next to it (a neighbour
+                    // may lie a few pixels away, well inside).
+                    const double ex = e.source.x + e.source.xQuarter / 4.0;
+                    if (!e.selected || d2 > 6.0 || (d2 > 3.0 && ex > 2.0)) continue;
+                    placed++;
+                    kept = kept || d2 <= 1.0;
+                    EXPECT_LE(d2, 1.0) << "the star labelled at (" << mark.x << ", " << mark.y << "), " << d
+                                       << " px inside the edge, has effects " << d2 << " px away";
+                }
+                if (d >= 3) {
+                    inside++;
+                    insideKept += kept;
+                }
+            }
+        }
+    }
+    std::printf("crops: %d; sources with effects by the cut stars: %d; stars 3-4 px inside with effects: %d of %d\n",
+                crops, placed, insideKept, inside);
+    EXPECT_GE(crops, 60);
+    EXPECT_GE(insideKept, 0.6 * inside);
 }
