@@ -78,10 +78,12 @@ void SetEffectArithmetic(bool precise, int32_t hostImageMode) {
         EffectThreshold = ThresholdOf(-9);
         return;
     }
+    // 8-bit pictures take the 16-bit threshold: effects are summed in linear
+    // light, where 2^-10 of full scale is several 8-bit levels of a dark sky
+    // once encoded, and cutting there made 8-bit results visibly weaker.
     switch (BytesPerColor(hostImageMode)) {
-        case 2: EffectThreshold = ThresholdOf(-12); break;
         case 4: EffectThreshold = ThresholdOf(-13); break;
-        default: EffectThreshold = ThresholdOf(-10); break;
+        default: EffectThreshold = ThresholdOf(-12); break;
     }
 }
 

@@ -118,6 +118,17 @@ struct StripQueue {
     std::atomic<int32_t> next;
 };
 
+// The mode the effects of a strip are drawn in: the picture's own, but 16
+// bits for an 8-bit picture, so that the light of many overlapping effects
+// is summed as finely as for a 16-bit picture and only the composite rounds
+// to the picture's 8 bits (drawn in 8 bits, every overlap rounded away a
+// part and 8-bit pictures got weaker effects than 16-bit ones).
+int32_t BandModeOf(int32_t pictureMode) {
+    if (pictureMode == IMAGE_MODE_RGB8) return IMAGE_MODE_RGB16;
+    if (pictureMode == IMAGE_MODE_GRAY8) return IMAGE_MODE_GRAY16;
+    return pictureMode;
+}
+
 uint32_t RenderEffectsBand(void* raw) {
     auto* task = static_cast<BandTask*>(raw);
     Image* working = task->working;
@@ -130,7 +141,7 @@ uint32_t RenderEffectsBand(void* raw) {
         const int32_t top = queue->area.top + index * STRIP_ROWS;
         const ImageRect strip = {queue->area.left, top, queue->area.right,
                                  queue->area.bottom - top > STRIP_ROWS ? top + STRIP_ROWS : queue->area.bottom};
-        if (!CreateImage(&band, strip, strip, working->mode, space, false, false)) {
+        if (!CreateImage(&band, strip, strip, BandModeOf(working->mode), space, false, false)) {
             SetGlobalErrorCode(RUN_RENDER_FAILED);
             break;
         }
@@ -327,8 +338,7 @@ uint64_t EstimateRenderMemory(int64_t width, int64_t height, int32_t imageMode, 
                        (count + PACKED_CHUNK_ELEMENTS - 1) / PACKED_CHUNK_ELEMENTS * sizeof(PackedChunk));
         bytes += count * sizeof(ShapeElement) * 3 / 2;
     }
-    int32_t bytesPerChannel = 2;
-    if (imageMode == IMAGE_MODE_RGB8 || imageMode == IMAGE_MODE_GRAY8) bytesPerChannel = 1;
+    int32_t bytesPerChannel = 2;  // 8-bit pictures too: their effects are drawn in 16 bits
     if (imageMode == IMAGE_MODE_RGB_FLOAT || imageMode == IMAGE_MODE_GRAY_FLOAT) bytesPerChannel = 4;
     const uint64_t stripRows = static_cast<uint64_t>(height < STRIP_ROWS ? height : STRIP_ROWS);
     bytes += static_cast<uint64_t>(GetProcessorCount()) * stripRows * static_cast<uint64_t>(width) * 4 * bytesPerChannel;

@@ -32,8 +32,8 @@ bool PrepareScreenCoding(const Image* picture, ScreenCoding* coding);
 void ReleaseScreenCoding(ScreenCoding* coding);
 
 // Screen-blends `effects` onto `picture` over `area` (document coordinates,
-// inside both images) with the picture's coding. Both images must be of the
-// same mode; the effects image is read through its accessor, the picture is
+// inside both images) with the picture's coding. The effects image (of the
+// picture's mode, or a finer one) is read through its accessor, the picture is
 // read and written directly. False when the coding does not belong to a
 // picture of this mode (the picture is then unchanged).
 bool ScreenCompositeImage(Image* picture, const Image* effects, const ImageRect& area, const ScreenCoding& coding);

@@ -185,10 +185,11 @@ TEST_F(EffectShapesTest, AnglesReduceIntoOneTurn) {
 }
 
 TEST_F(EffectShapesTest, ThresholdFollowsTheArithmeticMode) {
-    // round(2^-n × 16777215): 2^-10, 2^-12, 2^-13 precise; 2^-9 fast.
+    // round(2^-n × 16777215): 2^-12 for 8 and 16 bits, 2^-13 for floats
+    // precise; 2^-9 fast.
     SetEffectArithmetic(true, IMAGE_MODE_GRAY8);
     EXPECT_TRUE(PreciseMultiply);
-    EXPECT_EQ(EffectThreshold, static_cast<uint32_t>(std::lround(16777215.0 / 1024)));
+    EXPECT_EQ(EffectThreshold, static_cast<uint32_t>(std::lround(16777215.0 / 4096)));
     SetEffectArithmetic(true, IMAGE_MODE_RGB16);
     EXPECT_EQ(EffectThreshold, static_cast<uint32_t>(std::lround(16777215.0 / 4096)));
     SetEffectArithmetic(true, IMAGE_MODE_GRAY_FLOAT);

@@ -228,7 +228,11 @@ TEST_F(RenderTest, EffectsOnlyKeepsOnlyTheEffects) {
             const uint8_t* px = PixelAddress(&image, x, y);
             black += (px[0] | px[1] | px[2]) == 0;
         }
-    EXPECT_GT(black, 500u);  // the gradient is gone wherever no effect reaches
+    // The gradient is gone wherever no effect reaches: a corner far from the
+    // star among them.
+    EXPECT_GT(black, 200u);
+    const uint8_t* corner = PixelAddress(&image, 95, 63);
+    EXPECT_EQ(corner[0] | corner[1] | corner[2], 0);
 }
 
 // Light sources to draw with: white at full strength, a bright red one, and
@@ -343,4 +347,62 @@ TEST_F(RenderTest, PackedSpikesEqualTheirStoredShapes) {
         ReleaseColorManagement();
     }
     EXPECT_EQ(changed, 5u);  // every case but Length 0 drew spikes
+}
+
+// The same picture as 8 and 16 bits (each 16-bit value 257 times the 8-bit
+// one), many overlapping effects on a dark sky: the 8-bit result is the
+// 16-bit one rounded to 8 bits, within a level, and no weaker on the whole.
+TEST_F(RenderTest, EffectsDoNotDependOnTheDepthBeyondRounding) {
+    std::vector<uint8_t> result[2];
+    for (int pass = 0; pass < 2; pass++) {
+        const int32_t mode = pass == 0 ? IMAGE_MODE_RGB8 : IMAGE_MODE_RGB16;
+        ASSERT_TRUE(InitializeColorManagement(mode, nullptr));
+        const ImageRect r = {0, 0, 160, 120};
+        ASSERT_TRUE(CreateImage(&image, r, r, mode, GetHostProfile(), false, false));
+        // 8-bit samples may lie blue first in memory.
+        const int at[3] = {pass == 0 && image.pixelFormat != PIXEL_FORMAT_RGBA ? 2 : 0, 1,
+                           pass == 0 && image.pixelFormat != PIXEL_FORMAT_RGBA ? 0 : 2};
+        for (int32_t y = 0; y < 120; y++)
+            for (int32_t x = 0; x < 160; x++) {
+                const uint32_t sky = static_cast<uint32_t>(3 + (x * 7 + y * 13) % 9);  // a dark, uneven sky
+                uint8_t* p = PixelAddress(&image, x, y);
+                for (int k = 0; k < 3; k++) {
+                    if (pass == 0)
+                        p[at[k]] = static_cast<uint8_t>(sky + k);
+                    else
+                        reinterpret_cast<uint16_t*>(p)[at[k]] = static_cast<uint16_t>((sky + k) * 257);
+                }
+            }
+        for (int32_t i = 0; i < 24; i++) {
+            LightSourceCentre c = {10 + (i * 37) % 140, i % 4, 8 + (i * 23) % 104, (i / 4) % 4};
+            const uint32_t brightness = 0xFFFFFFFEu / 24 * static_cast<uint32_t>(24 - i);
+            AddLightSource(nullptr, &table, c, 2.0f + (i % 3), 4.0f, brightness, 0xFFFFFF, 0xC0C0C0 + i, 0x909090, 1);
+        }
+        FinalizeLightSourceTable(&table, nullptr);
+        ParameterSet p = Parameters(100);
+        p.length = 30;
+        ASSERT_EQ(RenderEffectsIntoImage(&image, p, &table, mode), 0);
+        for (int32_t y = 0; y < 120; y++)
+            for (int32_t x = 0; x < 160; x++) {
+                const uint8_t* px = PixelAddress(&image, x, y);
+                for (int k = 0; k < 3; k++)
+                    result[pass].push_back(pass == 0 ? px[at[k]]
+                                                     : static_cast<uint8_t>(
+                                                           (reinterpret_cast<const uint16_t*>(px)[at[k]] + 128) / 257));
+            }
+        ReleaseLightSourceList(&table);
+        InitializeLightSourceList(&table);
+        ReleaseImage(&image);
+        ReleaseColorManagement();
+    }
+    int64_t sum8 = 0, sum16 = 0;
+    size_t off = 0;
+    for (size_t i = 0; i < result[0].size(); i++) {
+        sum8 += result[0][i];
+        sum16 += result[1][i];
+        off += std::abs(result[0][i] - result[1][i]) > 1;
+    }
+    EXPECT_EQ(off, 0u) << "samples more than a level from the 16-bit result";
+    EXPECT_LE(std::llabs(sum8 - sum16), static_cast<long long>(result[0].size() / 100)) << "8-bit total " << sum8
+                                                                                         << ", 16-bit " << sum16;
 }
