@@ -662,6 +662,63 @@ bool FloodFillDeselect(AnalyzerContext* c, int32_t seedX, int32_t seedY, const P
     return ok;
 }
 
+// The centre of a small source's light, to the nearest quarter pixel: the
+// rays' edges put a star of two or three pixels to the half pixel, and its
+// spikes would start that far beside its light. The light above the sky (the
+// median of a square ring just outside the source) is weighted by a Gaussian
+// window of the source's size that follows the centre until it settles. A
+// source larger than kCentroidLargest, one near the image's edge, or one
+// whose light pulls the centre more than a pixel away keeps its centre.
+constexpr float kCentroidLargest = 6.0f;
+
+QuarterPosition CentreOfLight(AnalyzerContext* c, const QuarterPosition& centre, float r) {
+    if (r > kCentroidLargest) return centre;
+    const double x0 = centre.x + centre.xQuarter / 4.0, y0 = centre.y + centre.yQuarter / 4.0;
+    const int32_t half = static_cast<int32_t>(std::ceil(r)) + 2, ring = half + 2;
+    const int32_t px = static_cast<int32_t>(std::lround(x0)), py = static_cast<int32_t>(std::lround(y0));
+    if (!Inside(c->image, px - ring - 1, py - ring - 1) || !Inside(c->image, px + ring + 1, py + ring + 1))
+        return centre;
+    uint32_t around[8 * (static_cast<int32_t>(kCentroidLargest) + 4)];  // 8 × ring at the largest
+    int32_t n = 0;
+    for (int32_t k = -ring; k < ring; k++) {
+        around[n++] = Brightness(Read(c, px + k, py - ring));
+        around[n++] = Brightness(Read(c, px + ring, py + k));
+        around[n++] = Brightness(Read(c, px - k, py + ring));
+        around[n++] = Brightness(Read(c, px - ring, py - k));
+    }
+    std::nth_element(around, around + n / 2, around + n);
+    const double sky = around[n / 2];
+    const double spread = 2.0 * std::max(1.0f, 0.5f * r) * std::max(1.0f, 0.5f * r);
+    double gx = x0, gy = y0;
+    for (int round = 0; round < 12; round++) {
+        double sum = 0, sx = 0, sy = 0;
+        for (int32_t dy = -half; dy <= half; dy++)
+            for (int32_t dx = -half; dx <= half; dx++) {
+                const int32_t qx = px + dx, qy = py + dy;
+                const double light = static_cast<double>(Brightness(Read(c, qx, qy))) - sky;
+                if (light <= 0) continue;
+                const double w = light * std::exp(-((qx - gx) * (qx - gx) + (qy - gy) * (qy - gy)) / spread);
+                sum += w;
+                sx += w * qx;
+                sy += w * qy;
+            }
+        if (!(sum > 0)) return centre;
+        const double nx = sx / sum, ny = sy / sum;
+        const bool settled = std::fabs(nx - gx) < 0.01 && std::fabs(ny - gy) < 0.01;
+        gx = nx;
+        gy = ny;
+        if (settled) break;
+    }
+    if (std::hypot(gx - x0, gy - y0) > 1.0) return centre;
+    QuarterPosition placed;
+    const int64_t qx = std::llround(gx * 4.0), qy = std::llround(gy * 4.0);
+    placed.x = static_cast<int32_t>(qx >> 2);
+    placed.xQuarter = static_cast<int32_t>(qx & 3);
+    placed.y = static_cast<int32_t>(qy >> 2);
+    placed.yQuarter = static_cast<int32_t>(qy & 3);
+    return Inside(c->image, placed.x, placed.y) ? placed : centre;
+}
+
 // A source whose disk the image's edge cuts is placed from the light on one
 // side: the placement holds when the light at the edge is no brighter than
 // at the same distance on the other side of the centre. Brighter means the
@@ -747,7 +804,8 @@ void AnalyzeCandidate(AnalyzerContext* c, int32_t x, int32_t y) {
     PixelValue at = Read(c, centre.x, centre.y);
     if (at.mask < 0x7FFFFFFFu || at.alpha == 0 || IsDeselected(c, centre.x, centre.y)) return;
     if (c->scale > 0.25f || r > 4.0f) {
-        LightSourceCentre where = {centre.x, centre.xQuarter, centre.y, centre.yQuarter};
+        const QuarterPosition placed = CentreOfLight(c, centre, r);
+        LightSourceCentre where = {placed.x, placed.xQuarter, placed.y, placed.yQuarter};
         AddLightSource(c->table, c->list, where, r, r * r, brightness, R, G, B, state);
     }
 }
