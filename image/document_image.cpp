@@ -43,8 +43,10 @@ bool BuildHostProxyPyramid(OsWindow window, bool sixteenBitLevels) {
     if (!host->pixels.pointer || host->width <= 0 || host->height <= 0) return false;
     int32_t mode = sixteenBitLevels ? IMAGE_MODE_RGB16 : IMAGE_MODE_RGB8;
     Image* level0 = &gDocument.levels[0];
+    // The whole picture goes through the display's colour transform: on every
+    // processor, since the first frame waits for it.
     if (!CreateImage(level0, host->imageRect, host->imageRect, mode, GetDisplayProfile(window), false, false) ||
-        !ConvertImageColors(host, host->imageRect, level0, level0->imageRect))
+        !ConvertImageColorsParallel(host, host->imageRect, level0, level0->imageRect))
         return false;
     LinearizeImage(level0);
     gDocument.scaleX[0] = gDocument.scaleY[0] = 1.0;
