@@ -582,6 +582,9 @@ int16_t MeasureLightSourceShapes(const Image* image, const LightSourceList* tabl
         const double trace = m.xx + m.yy;
         shape.size = static_cast<float>(std::sqrt(0.5 * trace));
         shape.ellipticity = static_cast<float>(std::sqrt((m.xx - m.yy) * (m.xx - m.yy) + 4 * m.xy * m.xy) / trace);
+        // The long axis within 15° of the columns: 2θ within 30° of 180°.
+        const double doubled = std::atan2(2 * m.xy, m.xx - m.yy);
+        shape.alongColumns = std::fabs(doubled) >= 2.6179938779914944;  // 150° in radians
     }
 
     // The comparable sources by peak.
@@ -642,9 +645,10 @@ int16_t MeasureLightSourceShapes(const Image* image, const LightSourceList* tabl
         if (!MeasureWings(w, cx, cy, keys, &radii)) continue;
         shape.wingCore = static_cast<float>(radii.core);
         shape.wingQuarter = static_cast<float>(radii.quarter);
-        shape.extended =
-            radii.quarter > STAR_SHAPE_WING_SLOPE * radii.core + STAR_SHAPE_WING_STAR_SIZES * starSize &&
-            !HasSpikes(w, cx, cy, radii);
+        const bool slowWings =
+            radii.quarter > STAR_SHAPE_WING_SLOPE * radii.core + STAR_SHAPE_WING_STAR_SIZES * starSize;
+        const bool flat = shape.measured && shape.ellipticity > STAR_SHAPE_SATURATED_ELLIPTICITY && !shape.alongColumns;
+        shape.extended = (slowWings || flat) && !HasSpikes(w, cx, cy, radii);
     }
 
     // The reference concentration and the verdict.

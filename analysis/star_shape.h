@@ -46,7 +46,9 @@
 // spreads wider) and the frame's stars; a galaxy's falls slowly. It is
 // extended when wingQuarter > STAR_SHAPE_WING_SLOPE × wingCore +
 // STAR_SHAPE_WING_STAR_SIZES × the frame's star size (the 30th percentile of
-// the sizes of the unsaturated measured sources), unless diffraction spikes
+// the sizes of the unsaturated measured sources), or when it is measured and
+// flatter than STAR_SHAPE_SATURATED_ELLIPTICITY with its long axis away from
+// the columns (a bleed trail runs along them); unless diffraction spikes
 // cross the ring just outside its core (two pairs of narrow, facing peaks of
 // light by direction): no galaxy has those.
 #pragma once
@@ -61,6 +63,7 @@ constexpr float STAR_SHAPE_ELLIPTICITY_LIMIT = 0.3f;
 constexpr float STAR_SHAPE_CONCENTRATION_LIMIT = 0.12f;
 constexpr float STAR_SHAPE_WING_SLOPE = 2.0f;
 constexpr float STAR_SHAPE_WING_STAR_SIZES = 5.25f;
+constexpr float STAR_SHAPE_SATURATED_ELLIPTICITY = 0.5f;
 // Fewer comparable sources than this: no source of the frame is judged.
 constexpr uint32_t STAR_SHAPE_MIN_REFERENCES = 5;
 
@@ -78,7 +81,7 @@ struct StarShape {
                                    // neighbour draws more than 2 pixels away (never judged extended)
     uint8_t saturated;             // a plateau at the core (see the rule)
     uint8_t extended;              // the rule's verdict
-    uint8_t spare;
+    uint8_t alongColumns;          // measured: the long axis lies within 15° of the columns (as a bleed trail's)
     float wingCore;                // saturated sources: radius where the profile falls below 90 % of the plateau
     float wingQuarter;             // and below 25 % (0 when not measured)
 };

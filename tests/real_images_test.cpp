@@ -191,12 +191,12 @@ TEST(RealImages, NothingDarkerNoDuplicateSameTwiceStarsWhereTheirLightIs) {
         }
     }
     // The figures the stars-only rule reaches on this set: all but one star
-    // kept, more than two galaxies in three hidden (most of them have clipped
-    // cores, judged by their wings).
+    // kept, 24 of the 32 galaxies hidden (most of them have clipped cores,
+    // judged by their wings and their flatness).
     std::printf("stars only: galaxies hidden %d of %d, stars kept %d of %d\n", galaxiesHidden, galaxies, starsKept,
                 stars);
     EXPECT_GE(galaxies, 30);
-    EXPECT_GE(galaxiesHidden, 0.65 * galaxies);
+    EXPECT_GE(galaxiesHidden, 0.72 * galaxies);
     EXPECT_GE(starsKept, 0.98 * stars);
     ASSERT_GE(offsets.size(), 30u) << "too few labelled stars were checked";
     std::sort(offsets.begin(), offsets.end());
