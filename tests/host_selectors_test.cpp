@@ -638,7 +638,9 @@ TEST_F(PluginSelectors, ACancelAtAnyProgressStepEndsTheRunCleanly) {
         } else {
             EXPECT_EQ(run.Result(filterSelectorStart), noErr) << "step " << step << " lies past the last one";
         }
-        if (run.cancelled) EXPECT_TRUE(host.document.planes == before) << "step " << step;
+        if (run.cancelled) {
+            EXPECT_TRUE(host.document.planes == before) << "step " << step;
+        }
         EXPECT_TRUE(run.violations.empty()) << Joined(run.violations);
     }
 }

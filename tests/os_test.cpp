@@ -294,12 +294,15 @@ TEST(OsMemory, BlocksKeepTheirBytesAcrossEverySize) {
         auto* moved = static_cast<uint8_t*>(OsReallocate(block, size, next));
         ASSERT_NE(moved, nullptr) << next;
 #ifdef _WIN32
-        if (size == (3u << 20) + 17 && next == (9u << 20))
+        if (size == (3u << 20) + 17 && next == (9u << 20)) {
             EXPECT_EQ(moved, block) << "a large block grows in place within its reservation";
+        }
 #endif
         const size_t kept = size < next ? size : next;
         for (size_t i = 0; i < kept; i += 4093) ASSERT_EQ(moved[i], pattern(i)) << size << " -> " << next << " at " << i;
-        if (kept) ASSERT_EQ(moved[kept - 1], pattern(kept - 1));
+        if (kept) {
+            ASSERT_EQ(moved[kept - 1], pattern(kept - 1));
+        }
         for (size_t i = kept; i < next; i++) moved[i] = pattern(i);  // every new byte can be written
         block = moved;
         size = next;

@@ -137,11 +137,12 @@ TEST(RealImages, NothingDarkerNoDuplicateSameTwiceStarsWhereTheirLightIs) {
         std::sort(placed.begin(), placed.end());
         for (size_t i = 0; i < placed.size(); i++)
             for (size_t j = i + 1; j < placed.size() && placed[j].first.first - placed[i].first.first < 1.5; j++)
-                if (placed[i].second == placed[j].second)
+                if (placed[i].second == placed[j].second) {
                     EXPECT_GE(std::hypot(placed[j].first.first - placed[i].first.first,
                                          placed[j].first.second - placed[i].first.second),
                               1.5)
                         << "two sources at (" << placed[i].first.first << ", " << placed[i].first.second << ")";
+                }
 
         // A labelled star (not saturated: a clipped core has no centroid to
         // speak of) is listed where its light is: positions are kept in
