@@ -86,25 +86,41 @@ bool Centroid(const Raster& raster, double cx, double cy, double* x, double* y) 
     return true;
 }
 
+// The extracted set (RAYLUME_REAL_IMAGES) and its labels; skipped, saying
+// why, where there is none (the sanitizer builds).
+class RealImages : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* set = std::getenv("RAYLUME_REAL_IMAGES");
+        if (!set || !*set) GTEST_SKIP() << "RAYLUME_REAL_IMAGES is not set (tests/real/extract.sh builds the set)";
+        folder = set;
+        if (!std::ifstream(folder + "/m13.tif"))
+            GTEST_SKIP() << folder << " holds no extracted set (tests/real/extract.sh builds it)";
+        labels = ReadLabels(std::string(RAYLUME_SOURCE_DIR) + "/tests/real/labels.csv");
+        ASSERT_FALSE(labels.empty());
+    }
+    // The photograph `name` as a 16-bit RGB raster.
+    void Read(const std::string& name, Raster* raster) {
+        RasterFailure failure;
+        std::string error;
+        ASSERT_TRUE(ReadRaster(folder + "/" + name + ".tif", raster, &failure, &error)) << error;
+        ASSERT_EQ(raster->depth, 16);
+        ASSERT_EQ(raster->colours, 3);
+    }
+    std::string folder;
+    std::map<std::string, std::vector<Label>> labels;
+};
+
 }  // namespace
 
-TEST(RealImages, NothingDarkerNoDuplicateSameTwiceStarsWhereTheirLightIs) {
-    const char* folder = std::getenv("RAYLUME_REAL_IMAGES");
-    if (!folder || !*folder) GTEST_SKIP() << "RAYLUME_REAL_IMAGES is not set (tests/real/extract.sh builds the set)";
-    if (!std::ifstream(std::string(folder) + "/m13.tif"))
-        GTEST_SKIP() << folder << " holds no extracted set (tests/real/extract.sh builds it)";
-    const auto labels = ReadLabels(std::string(RAYLUME_SOURCE_DIR) + "/tests/real/labels.csv");
-    ASSERT_FALSE(labels.empty());
+
+TEST_F(RealImages, NothingDarkerNoDuplicateSameTwiceStarsWhereTheirLightIs) {
     std::vector<double> offsets;
     int galaxies = 0, galaxiesHidden = 0, stars = 0, starsKept = 0;
     for (const auto& [name, marks] : labels) {
         SCOPED_TRACE(name);
         Raster input;
-        RasterFailure failure;
-        std::string error;
-        ASSERT_TRUE(ReadRaster(std::string(folder) + "/" + name + ".tif", &input, &failure, &error)) << error;
-        ASSERT_EQ(input.depth, 16);
-        ASSERT_EQ(input.colours, 3);
+        ASSERT_NO_FATAL_FAILURE(Read(name, &input));
         Raster first = input, second = input;
         LightSourceChoices choices;
         choices.measureShapes = true;
@@ -210,20 +226,13 @@ TEST(RealImages, NothingDarkerNoDuplicateSameTwiceStarsWhereTheirLightIs) {
 // beyond it to 4 inside: a source that gets effects near such a star sits on
 // the star (within a pixel of its label), never at the edge in its stead,
 // and most of those 3 or 4 pixels inside keep their effects.
-TEST(RealImages, StarsCutByTheEdgeGetEffectsOnlyWhereTheyAre) {
-    const char* folder = std::getenv("RAYLUME_REAL_IMAGES");
-    if (!folder || !*folder) GTEST_SKIP() << "RAYLUME_REAL_IMAGES is not set (tests/real/extract.sh builds the set)";
-    if (!std::ifstream(std::string(folder) + "/m13.tif"))
-        GTEST_SKIP() << folder << " holds no extracted set (tests/real/extract.sh builds it)";
-    const auto labels = ReadLabels(std::string(RAYLUME_SOURCE_DIR) + "/tests/real/labels.csv");
+TEST_F(RealImages, StarsCutByTheEdgeGetEffectsOnlyWhereTheyAre) {
     constexpr int32_t kWidth = 200, kHeight = 300;
     int crops = 0, placed = 0, insideKept = 0, inside = 0;
     for (const auto& [name, marks] : labels) {
         SCOPED_TRACE(name);
         Raster whole;
-        RasterFailure failure;
-        std::string error;
-        ASSERT_TRUE(ReadRaster(std::string(folder) + "/" + name + ".tif", &whole, &failure, &error)) << error;
+        ASSERT_NO_FATAL_FAILURE(Read(name, &whole));
         for (size_t m = 0; m < marks.size(); m += 4) {
             const Label& mark = marks[m];
             if (mark.kind == "galaxy" || mark.x < 40 || mark.y < kHeight / 2 || mark.y + kHeight / 2 > whole.height)
